@@ -1,0 +1,10 @@
+# kestrel_glob(VAR dir...): the .cpp files of the given folders (not recursive).
+function(kestrel_glob var)
+  set(found "")
+  foreach(dir ${ARGN})
+    file(GLOB files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND found ${files})
+  endforeach()
+  list(SORT found)
+  set(${var} ${found} PARENT_SCOPE)
+endfunction()

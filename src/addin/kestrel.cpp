@@ -1,0 +1,3 @@
+#include "addin/kestrel.h"
+
+Kestrel::Kestrel() : LocalAddin("KS") {}

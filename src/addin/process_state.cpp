@@ -1,0 +1,6 @@
+#include "addin/process_state.h"
+
+ProcessState& Process() {
+    static ProcessState state;
+    return state;
+}

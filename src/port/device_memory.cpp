@@ -1,0 +1,85 @@
+#include "port/device_memory.h"
+
+#include <cstring>
+
+#include "addin/process_state.h"
+#include "platform/platform.h"
+
+namespace {
+
+void PutLE32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+bool IsNt() { return Process().dwPlatformId == platform::kPlatformNt; }
+
+void Ioctl(std::uint32_t dwCode, const void* pIn, std::uint32_t dwInLen, void* pOut,
+           std::uint32_t dwOutLen) {
+    std::uint32_t dwReturned = 0;
+    // The driver's answer is not examined: dead hardware shows up as a
+    // failed mailbox-type test or a mailbox time-out further up.
+    platform::os().DriverIoctl(Process().hPortDriver, dwCode, pIn, dwInLen, pOut, dwOutLen,
+                               &dwReturned);
+}
+
+void NtSetAddress(std::uint32_t dwAddress, std::int32_t nLength) {
+    unsigned char request[16];
+    PutLE32(request, 0);
+    PutLE32(request + 4, UnitByte());
+    PutLE32(request + 8, dwAddress);
+    PutLE32(request + 12, static_cast<std::uint32_t>(nLength));
+    Ioctl(NT_SET_ADDRESS, request, sizeof request, nullptr, 0);
+}
+
+}  // namespace
+
+void SelectUnit(std::int32_t nMcb, std::int32_t bMailboxSpace) {
+    Process().nSelectedMcb = nMcb;
+    Process().bMailboxSpace = bMailboxSpace;
+}
+
+std::uint32_t UnitByte() {
+    const ProcessState& process = Process();
+    return (process.bMailboxSpace ? 8u : 0u) |
+           (static_cast<std::uint32_t>(process.nSelectedMcb - 1) & 7u);
+}
+
+void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuffer) {
+    if (IsNt()) {
+        NtSetAddress(dwAddress, nLength);
+        Ioctl(NT_READ, nullptr, 0, pBuffer, static_cast<std::uint32_t>(nLength));
+        return;
+    }
+    auto* pCursor = static_cast<unsigned char*>(pBuffer);
+    std::int32_t nRemaining = nLength;
+    while (nRemaining > 0) {
+        std::int32_t nChunk = nRemaining >= W95_CHUNK ? W95_CHUNK : nRemaining;
+        unsigned char request[12];
+        PutLE32(request, UnitByte());
+        PutLE32(request + 4, dwAddress);
+        PutLE32(request + 8, static_cast<std::uint32_t>(nChunk));
+        // The output size is what is still to be read from this chunk on.
+        Ioctl(W95_READ, request, sizeof request, pCursor, static_cast<std::uint32_t>(nRemaining));
+        nRemaining -= nChunk;
+        dwAddress += static_cast<std::uint32_t>(nChunk);
+        pCursor += nChunk;
+    }
+}
+
+void WriteDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, const void* pData) {
+    if (IsNt()) {
+        NtSetAddress(dwAddress, nLength);
+        Ioctl(NT_WRITE, pData, static_cast<std::uint32_t>(nLength), nullptr, 0);
+        return;
+    }
+    unsigned char request[20];
+    PutLE32(request, UnitByte());
+    PutLE32(request + 4, dwAddress);
+    PutLE32(request + 8, static_cast<std::uint32_t>(nLength));
+    PutLE32(request + 12, platform::os().FlatAddress(pData));
+    PutLE32(request + 16, 0);
+    Ioctl(W95_WRITE, request, sizeof request, nullptr, 0);
+}
