@@ -66,6 +66,7 @@ void FakeOs::SleepMs(std::uint32_t ms) {
 
 void FakeOs::DebugOutput(const char* text) {
     trace.emplace_back(text);
+    traceTimes.push_back(Now());
     if (echoTrace) std::fputs(text, stderr);
 }
 
@@ -147,10 +148,7 @@ std::intptr_t FakeOs::DriverOpen(const char* path, std::uint32_t access, std::ui
         return platform::kInvalidHandle;
     }
     auto driver = device->second();
-    driver->resolveFlat = [this](std::uint32_t flat, std::uint32_t) -> const std::uint8_t* {
-        auto found = flat_.find(flat);
-        return found == flat_.end() ? nullptr : static_cast<const std::uint8_t*>(found->second);
-    };
+    driver->resolveFlat = [this](std::uint32_t flat, std::uint32_t) { return ResolveFlat(flat); };
     lastDriver_ = driver;
     std::intptr_t handle = nextHandle_++;
     handles_[handle] = driver;
@@ -161,6 +159,19 @@ bool FakeOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* i
                          std::uint32_t outLen, std::uint32_t* returned) {
     ++driverRequests;
     nowMicros += requestCostMicros;
+    if (logRequests) {
+        const auto* bytes = static_cast<const std::uint8_t*>(in);
+        Request request{code, std::vector<std::uint8_t>(bytes, bytes + (bytes ? inLen : 0)), outLen,
+                        out == nullptr, {}};
+        if (code == 3 && inLen == 20) {
+            auto word = [&](int at) {
+                return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                                  static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+            };
+            if (const std::uint8_t* flat = ResolveFlat(word(12))) request.flatBytes.assign(flat, flat + word(8));
+        }
+        requestLog.push_back(std::move(request));
+    }
     auto handle = handles_.find(driver);
     bool ok = handle != handles_.end() && handle->second->Ioctl(code, in, inLen, out, outLen, returned);
     flat_.clear();  // a flat address is good for the one request that carries it
@@ -176,6 +187,11 @@ std::uint32_t FakeOs::FlatAddress(const void* bytes) {
     std::uint32_t token = nextFlat_++;
     flat_[token] = bytes;
     return token;
+}
+
+const std::uint8_t* FakeOs::ResolveFlat(std::uint32_t flat) const {
+    auto found = flat_.find(flat);
+    return found == flat_.end() ? nullptr : static_cast<const std::uint8_t*>(found->second);
 }
 
 void* FakeOs::HostFunction(const char* name) {

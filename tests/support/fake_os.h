@@ -37,10 +37,14 @@ public:
 
     // --- debug output
     std::vector<std::string> trace;
+    std::vector<std::uint32_t> traceTimes;  // tick count at each line
     bool echoTrace = false;
     std::string TraceText() const;
     int CountTrace(const std::string& line) const;
-    void ClearTrace() { trace.clear(); }
+    void ClearTrace() {
+        trace.clear();
+        traceTimes.clear();
+    }
 
     // --- mutex: re-entrant for its thread; counts what happened
     bool failMutexCreate = false;
@@ -70,6 +74,17 @@ public:
     std::vector<Open> opens;
     int driverCloses = 0;
     std::uint64_t driverRequests = 0;
+    struct Request {
+        std::uint32_t code;
+        std::vector<std::uint8_t> in;
+        std::uint32_t outLen;
+        bool outNull;
+        std::vector<std::uint8_t> flatBytes;  // what a Windows 95 write's address pointed at
+    };
+    bool logRequests = false;
+    std::vector<Request> requestLog;
+    // Turns a Windows 95 write's flat address back into the caller's bytes.
+    const std::uint8_t* ResolveFlat(std::uint32_t flat) const;
     std::shared_ptr<sim::EmulatedDriver> LastDriver() const { return lastDriver_; }
 
     // --- host functions

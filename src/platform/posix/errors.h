@@ -49,3 +49,13 @@ std::uint32_t FormatSystemMessage(std::uint32_t error, char* buffer, int size);
 
 }  // namespace posix
 }  // namespace platform
+
+namespace platform {
+namespace posix {
+
+// The debugger output of this platform: standard error, unbuffered, each
+// text in one write so lines of concurrent processes do not interleave.
+void DebugWrite(const char* text);
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,147 @@
+#include "platform/posix/driver_socket.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/driver_wire.h"
+#include "platform/posix/errors.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+// Requests of one process go out one at a time, so that two threads using
+// one handle cannot interleave their bytes on the connection.
+std::mutex g_exchange;
+
+bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+// False on error or when the peer closed first (errno EPIPE then).
+bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t got = ::recv(fd, data, length, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) {
+            errno = EPIPE;
+            return false;
+        }
+        data += got;
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool Broken(int fd) {
+    // Whatever part of the exchange got through, the stream is no longer
+    // in step; later requests must fail rather than read stale replies.
+    ::shutdown(fd, SHUT_RDWR);
+    SetLastError(kErrorBrokenPipe);
+    return false;
+}
+
+}  // namespace
+
+bool DriverSocketPath(const std::string& dir, const char* devicePath, std::string* socketPath) {
+    static const char kPrefix[] = "\\\\.\\";
+    if (devicePath == nullptr || std::strncmp(devicePath, kPrefix, 4) != 0) return false;
+    const char* name = devicePath + 4;
+    if (*name == '\0' || std::strchr(name, '/') != nullptr || std::strchr(name, '\\') != nullptr ||
+        std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return false;
+    *socketPath = dir + "/dev/" + name;
+    return true;
+}
+
+std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath) {
+    std::string path;
+    if (!DriverSocketPath(dir, devicePath, &path)) {
+        SetLastError(kErrorFileNotFound);
+        return kInvalidHandle;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        SetLastError(kErrorFilenameTooLong);
+        return kInvalidHandle;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        SetLastErrorFromErrno(errno);
+        return kInvalidHandle;
+    }
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int error = errno;
+        ::close(fd);
+        SetLastErrorFromErrno(error);
+        return kInvalidHandle;
+    }
+    return fd;
+}
+
+bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
+                       std::uint32_t inLen, void* out, std::uint32_t outLen,
+                       std::uint32_t* returned) {
+    if (returned != nullptr) *returned = 0;
+    if (driver < 0) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if ((in == nullptr && inLen != 0) || (out == nullptr && outLen != 0)) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    int fd = static_cast<int>(driver);
+    std::vector<std::uint8_t> request(kRequestHeaderBytes + inLen);
+    PutLE32(&request[0], code);
+    PutLE32(&request[4], inLen);
+    PutLE32(&request[8], outLen);
+    if (inLen != 0) std::memcpy(&request[kRequestHeaderBytes], in, inLen);
+
+    std::lock_guard<std::mutex> guard(g_exchange);
+    if (!SendAll(fd, request.data(), request.size())) return Broken(fd);
+    std::uint8_t header[kReplyHeaderBytes];
+    if (!ReceiveAll(fd, header, sizeof header)) return Broken(fd);
+    std::uint32_t ok = GetLE32(&header[0]);
+    std::uint32_t count = GetLE32(&header[4]);
+    if (count > outLen) return Broken(fd);
+    if (count != 0 && !ReceiveAll(fd, static_cast<std::uint8_t*>(out), count)) return Broken(fd);
+    if (returned != nullptr) *returned = count;
+    if (ok == 0) {
+        SetLastError(kErrorInvalidFunction);
+        return false;
+    }
+    return true;
+}
+
+void DriverSocketClose(std::intptr_t driver) {
+    if (driver >= 0) ::close(static_cast<int>(driver));
+}
+
+}  // namespace posix
+}  // namespace platform

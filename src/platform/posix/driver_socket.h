@@ -1,0 +1,28 @@
+// The client side of the port-driver socket: opening a driver device path
+// connects to the service that answers on its socket, and each request is
+// one exchange on that connection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+namespace posix {
+
+// The socket that serves a driver device path "\\.\NAME": <dir>/dev/NAME.
+// False when the path is not of that form.
+bool DriverSocketPath(const std::string& dir, const char* devicePath, std::string* socketPath);
+
+// As CreateFileA on a device: the handle, or -1 (kInvalidHandle) with the
+// last error set: file not found when nothing serves the device.
+std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath);
+// As DeviceIoControl: true when the driver performed the request. A refusal
+// sets the last error to "incorrect function"; a broken connection to
+// "pipe ended", after which every later request on the handle fails too.
+bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
+                       std::uint32_t inLen, void* out, std::uint32_t outLen,
+                       std::uint32_t* returned);
+void DriverSocketClose(std::intptr_t driver);
+
+}  // namespace posix
+}  // namespace platform

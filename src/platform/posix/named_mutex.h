@@ -1,0 +1,36 @@
+// The named, system-wide mutex: a process-shared, robust, recursive pthread
+// mutex in a shared mapping found by name under the Windows directory.
+//
+// Robust: when its owner dies holding it, the next waiter acquires it with
+// EOWNERDEAD (reported as Abandoned), makes it consistent and goes on, as a
+// Windows mutex is abandoned to the next waiter. Recursive: the owning
+// thread may take it again, and releases it once per acquisition. Whatever
+// depth a dead owner left, the next owner holds it once.
+//
+// The mapping is initialised by its first opener (SharedMapping), so the
+// mutex is built exactly once while any process has it open, and built
+// afresh when the last one is gone, as a Windows mutex ceases to exist with
+// its last handle.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace posix {
+
+// The mutex of that name under `dir`; null on failure with the last error
+// set.
+MutexHandle NamedMutexOpen(const std::string& dir, const char* name);
+WaitResult NamedMutexWait(MutexHandle mutex);
+// False (last error: not owner) when the calling thread does not hold it.
+bool NamedMutexRelease(MutexHandle mutex);
+void NamedMutexClose(MutexHandle mutex);
+
+// The file that holds the mutex of that name: names may hold any character,
+// files only some.
+std::string NamedMutexPath(const std::string& dir, const char* name);
+
+}  // namespace posix
+}  // namespace platform

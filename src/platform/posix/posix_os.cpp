@@ -1,0 +1,148 @@
+#include "platform/posix/posix_os.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "addin/shared_state.h"
+#include "platform/posix/clock.h"
+#include "platform/posix/driver_socket.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/files.h"
+#include "platform/posix/named_mutex.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/registry.h"
+#include "platform/posix/shared_mapping.h"
+
+namespace platform {
+namespace posix {
+
+std::string SharedBlockPath(const std::string& windowsDirectory) {
+    return windowsDirectory + "/kestrel/shared.state";
+}
+
+PosixOs::PosixOs(std::string windowsDirectory) : dir_(std::move(windowsDirectory)) {
+    MakeDirectories(dir_);
+}
+
+PosixOs::~PosixOs() = default;
+
+// --- the shared block ---------------------------------------------------
+
+SharedState* PosixOs::Shared() {
+    std::call_once(sharedOnce_, [this] {
+        if (MakeDirectories(dir_ + "/kestrel"))
+            sharedMapping_ = SharedMapping::Open(SharedBlockPath(dir_), sizeof(SharedState));
+        if (sharedMapping_) {
+            shared_ = static_cast<SharedState*>(sharedMapping_->block());
+            return;
+        }
+        // The add-in still works in this process, on a block of its own.
+        std::string message = "*** Kestrel: shared block in " + dir_ +
+                              " not mapped (" + std::strerror(errno) +
+                              "); this process works alone ***\n";
+        DebugWrite(message.c_str());
+        privateShared_.reset(new SharedState());
+        shared_ = privateShared_.get();
+    });
+    return shared_;
+}
+
+bool PosixOs::SharedWasFirst() {
+    Shared();
+    return sharedMapping_ && sharedMapping_->first();
+}
+
+// --- mutex ----------------------------------------------------------------
+
+MutexHandle PosixOs::MutexCreate(const char* name) { return NamedMutexOpen(dir_, name); }
+WaitResult PosixOs::MutexWait(MutexHandle mutex) { return NamedMutexWait(mutex); }
+bool PosixOs::MutexRelease(MutexHandle mutex) { return NamedMutexRelease(mutex); }
+void PosixOs::MutexClose(MutexHandle mutex) { NamedMutexClose(mutex); }
+
+// --- time -------------------------------------------------------------------
+
+std::uint32_t PosixOs::TickCount() { return posix::TickCount(); }
+void PosixOs::SleepMs(std::uint32_t ms) { posix::SleepMs(ms); }
+std::int64_t PosixOs::TimeNow() { return posix::TimeNow(); }
+
+// --- debug output and errors -------------------------------------------------
+
+void PosixOs::DebugOutput(const char* text) { DebugWrite(text); }
+std::uint32_t PosixOs::LastError() { return posix::LastError(); }
+void PosixOs::SetLastError(std::uint32_t error) { posix::SetLastError(error); }
+std::uint32_t PosixOs::FormatSystemMessage(std::uint32_t error, char* buffer, int size) {
+    return posix::FormatSystemMessage(error, buffer, size);
+}
+
+// --- profiles and registry ---------------------------------------------------
+
+std::uint32_t PosixOs::ProfileInt(const char* section, const char* key, int defaultValue,
+                                  const char* file) {
+    return posix::ProfileInt(dir_, section, key, defaultValue, file);
+}
+
+std::uint32_t PosixOs::ProfileString(const char* section, const char* key,
+                                     const char* defaultValue, char* buffer, std::uint32_t size,
+                                     const char* file) {
+    return posix::ProfileString(dir_, section, key, defaultValue, buffer, size, file);
+}
+
+bool PosixOs::ProfileWrite(const char* section, const char* key, const char* value,
+                           const char* file) {
+    return posix::ProfileWrite(dir_, section, key, value, file);
+}
+
+RegKey PosixOs::RegOpen(RegKey parent, const char* subKey) {
+    return RegistryOpen(dir_, parent, subKey);
+}
+
+bool PosixOs::RegQuery(RegKey key, const char* valueName, std::uint8_t* data,
+                       std::uint32_t* size) {
+    return RegistryQuery(key, valueName, data, size);
+}
+
+void PosixOs::RegClose(RegKey key) { RegistryClose(key); }
+
+// --- platform and driver -----------------------------------------------------
+
+// Linux serves the port through a service that speaks the NT protocol.
+std::uint32_t PosixOs::PlatformId() { return kPlatformNt; }
+
+std::intptr_t PosixOs::DriverOpen(const char* path, std::uint32_t, std::uint32_t, std::uint32_t,
+                                  std::uint32_t) {
+    return DriverSocketOpen(dir_, path);
+}
+
+bool PosixOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
+                          std::uint32_t inLen, void* out, std::uint32_t outLen,
+                          std::uint32_t* returned) {
+    return DriverSocketIoctl(driver, code, in, inLen, out, outLen, returned);
+}
+
+void PosixOs::DriverClose(std::intptr_t driver) { DriverSocketClose(driver); }
+
+// Only the Windows 95 protocol carries flat addresses, and Linux never
+// speaks it; the low bits of the pointer are as good as anything.
+std::uint32_t PosixOs::FlatAddress(const void* bytes) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(bytes));
+}
+
+void* PosixOs::HostFunction(const char* name) {
+    return name != nullptr ? ::dlsym(RTLD_DEFAULT, name) : nullptr;
+}
+
+// --- the native instance ----------------------------------------------------
+
+}  // namespace posix
+
+Os& NativeOs() {
+    // Never destroyed: the add-in object's destructor runs at unload and
+    // still needs it, and the kernel drops the mappings and locks at exit.
+    static Os* native = new posix::PosixOs(posix::WindowsDirectoryFromEnvironment());
+    return *native;
+}
+
+}  // namespace platform

@@ -1,0 +1,216 @@
+#include "platform/posix/profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/posix/errors.h"
+#include "platform/posix/files.h"
+#include "platform/posix/ini_text.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+// The whole file; false when it cannot be read (a missing file reads as
+// empty, with errno ENOENT).
+bool ReadFile(const std::string& path, std::string* text) {
+    text->clear();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
+    char chunk[4096];
+    while (true) {
+        ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) return true;
+        text->append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Replaces the file with `text`: temporary file, sync, rename, sync of the
+// directory so the rename itself survives a power cut.
+bool ReplaceFile(const std::string& path, const std::string& text) {
+    std::vector<char> temp(path.begin(), path.end());
+    const char suffix[] = ".tmpXXXXXX";
+    temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid()) return false;
+    struct stat info;
+    mode_t mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
+    int error = errno;
+    fd.reset();
+    if (ok && ::rename(temp.data(), path.c_str()) == 0) {
+        UniqueFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.valid()) ::fsync(dir.get());
+        return true;
+    }
+    if (ok) error = errno;
+    ::unlink(temp.data());
+    errno = error;
+    return false;
+}
+
+// Names each followed by a NUL, then one more NUL; cut names when the
+// buffer is short, as GetPrivateProfileString does (size - 2 returned).
+std::uint32_t CopyNameList(const std::vector<std::string>& names, char* buffer,
+                           std::uint32_t size) {
+    if (size < 2) {
+        if (size == 1) buffer[0] = '\0';
+        return 0;
+    }
+    std::uint32_t at = 0;
+    for (const std::string& name : names) {
+        for (char c : name) {
+            if (at >= size - 2) {
+                buffer[size - 2] = '\0';
+                buffer[size - 1] = '\0';
+                return size - 2;
+            }
+            buffer[at++] = c;
+        }
+        if (at >= size - 1) {
+            buffer[size - 2] = '\0';
+            buffer[size - 1] = '\0';
+            return size - 2;
+        }
+        buffer[at++] = '\0';
+    }
+    buffer[at] = '\0';
+    return at;
+}
+
+std::uint32_t CopyText(const std::string& text, char* buffer, std::uint32_t size) {
+    std::uint32_t length = static_cast<std::uint32_t>(
+        text.size() < static_cast<std::size_t>(size - 1) ? text.size() : size - 1);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return length;
+}
+
+}  // namespace
+
+std::uint32_t ParseProfileInt(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    unsigned base = 10;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    std::uint32_t value = 0;
+    for (; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && std::isxdigit(c)) {
+            digit = static_cast<unsigned>(std::tolower(c) - 'a' + 10);
+        } else {
+            break;
+        }
+        value = value * base + digit;  // wraps modulo 2^32, as the 32-bit original
+    }
+    return negative ? 0u - value : value;
+}
+
+std::uint32_t ProfileInt(const std::string& dir, const char* section, const char* key,
+                         int defaultValue, const char* file) {
+    char buffer[64];
+    if (section == nullptr || key == nullptr) return static_cast<std::uint32_t>(defaultValue);
+    std::uint32_t length = ProfileString(dir, section, key, "", buffer, sizeof buffer, file);
+    if (length == 0) return static_cast<std::uint32_t>(defaultValue);
+    return ParseProfileInt(buffer);
+}
+
+std::uint32_t ProfileString(const std::string& dir, const char* section, const char* key,
+                            const char* defaultValue, char* buffer, std::uint32_t size,
+                            const char* file) {
+    if (buffer == nullptr || size == 0) return 0;
+    std::string text;
+    if (file != nullptr) ReadFile(PathIn(dir, file), &text);
+    IniText ini(text);
+    if (section == nullptr) return CopyNameList(ini.Sections(), buffer, size);
+    if (key == nullptr) return CopyNameList(ini.Keys(section), buffer, size);
+    std::string value;
+    if (ini.Get(section, key, &value)) return CopyText(value, buffer, size);
+    // The default loses its trailing blanks, as on Windows.
+    std::string fallback = defaultValue != nullptr ? defaultValue : "";
+    fallback.erase(fallback.find_last_not_of(" \t") + 1);
+    return CopyText(fallback, buffer, size);
+}
+
+bool ProfileWrite(const std::string& dir, const char* section, const char* key,
+                  const char* value, const char* file) {
+    if (file == nullptr || section == nullptr) {
+        // All null only asks for cached profiles to be written out; there
+        // is no cache here.
+        if (section == nullptr && key == nullptr && value == nullptr) return true;
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    std::string path = PathIn(dir, file);
+    UniqueFd lock = OpenOrCreate(path + ".lock");
+    if (!lock.valid() || !Flock(lock.get(), LOCK_EX)) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    std::string text;
+    bool exists = ReadFile(path, &text);
+    if (!exists && errno != ENOENT) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    IniText ini(text);
+    bool changed;
+    if (key == nullptr) {
+        changed = ini.RemoveSection(section);
+    } else if (value == nullptr) {
+        changed = ini.RemoveKey(section, key);
+    } else {
+        changed = ini.Set(section, key, value);
+    }
+    if (!changed && exists) return true;
+    if (!ReplaceFile(path, ini.Text())) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace posix
+}  // namespace platform

@@ -1,0 +1,37 @@
+#include "support/rig.h"
+
+#include "discovery/probe.h"
+
+namespace fake {
+
+Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEpoch)) {}
+
+void Rig::DemoChain() { chain = sim::Chain::Default([this] { return os.Now(); }, kEpoch); }
+
+void Rig::ConnectNt() {
+    os.platformId = platform::kPlatformNt;
+    os.devices[kNtDevice] = [this] { return std::make_shared<sim::EmulatedDriver>(*chain); };
+}
+
+void Rig::ConnectWin95(std::int32_t lpt) {
+    os.platformId = platform::kPlatformWin95;
+    os.devices[kW95Device] = [this, lpt] {
+        auto driver = std::make_shared<sim::EmulatedDriver>(*chain);
+        driver->lptAnswer = lpt;
+        return driver;
+    };
+}
+
+void Rig::OpenDriverOnly() {
+    ProcessState& process = Process();
+    process.dwPlatformId = os.platformId;
+    process.hPortDriver = os.DriverOpen(os.platformId == platform::kPlatformNt ? kNtDevice : kW95Device, 0, 0, 0, 0);
+}
+
+std::vector<std::string> Rig::Received(int nMcb) {
+    std::vector<std::string> texts;
+    for (const auto& command : Unit(nMcb).received()) texts.push_back(command.text);
+    return texts;
+}
+
+}  // namespace fake

@@ -1,0 +1,48 @@
+// The whole add-in on a simulated chain: the platform double, a chain of
+// simulated MCBs on the same fake clock, the emulated driver behind the
+// device paths, and one add-in object.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "addin/kestrel.h"
+#include "addin/process_state.h"
+#include "sim/chain.h"
+#include "sim/driver.h"
+#include "support/fake_os.h"
+
+namespace fake {
+
+constexpr const char* kNtDevice = "\\\\.\\TarnDev";
+constexpr const char* kW95Device = "\\\\.\\KMZ01D.VXD";
+constexpr std::int64_t kEpoch = 1700000000;  // the units' calendar at start
+
+class Rig {
+public:
+    FakeOs os;
+
+private:
+    Installed installed_{os};
+
+public:
+    std::unique_ptr<sim::Chain> chain;
+    Kestrel addin;
+
+    // An empty chain; add units with chain->addUnit or use DemoChain().
+    Rig();
+    // The demo's two units (MCB 9 segment unit, MCB 12 four-device unit).
+    void DemoChain();
+    // Serves the chain behind the Windows NT driver's path.
+    void ConnectNt();
+    // Serves it behind the Windows 95 VxD, which answers code 1 with `lpt`.
+    void ConnectWin95(std::int32_t lpt = 0x378);
+    // Opens the driver as start-up would, without enumerating.
+    void OpenDriverOnly();
+    sim::Unit& Unit(int nMcb) { return *chain->unit(nMcb); }
+    McbRecord& Record(int nMcb) { return os.shared.records[nMcb - 9]; }
+    // Commands a unit received, in order, zero-length ones as "".
+    std::vector<std::string> Received(int nMcb);
+};
+
+}  // namespace fake
