@@ -40,6 +40,11 @@ const std::vector<std::string>* Faults::replyFor(const std::string& command) con
 }
 
 std::vector<std::string> Faults::messages(const Reply& reply) {
+    if (!scripted.empty()) {
+        std::vector<std::string> out = std::move(scripted.front());
+        scripted.pop_front();
+        return out;
+    }
     std::vector<std::string> out;
     for (int i = 0; i < garbageMessages; ++i) out.push_back(Garbage(i));
     std::vector<std::string> texts = reply.texts;

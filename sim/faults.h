@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ struct Faults {
     int extraLines = 0;       // per exchange, after the response, before the record
     int badChecksumNext = 0;  // the next K records carry a wrong checksum
     int badThenGoodNext = 0;  // the next K exchanges post a bad record before the good one
+    // The next exchanges post exactly these messages, whatever the command.
+    std::deque<std::vector<std::string>> scripted;
     int wrongLengthNext = 0;  // the next K records are wrongLength characters long
     std::size_t wrongLength = 13;
     int floodNext = 0;        // the next K exchanges post floodMessages lines and no record

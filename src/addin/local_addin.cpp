@@ -27,7 +27,9 @@ LocalAddin::LocalAddin(const char* szTag)
 LocalAddin::~LocalAddin() { mutex.Close(); }
 
 void* LocalAddin::DeletingDestructor(std::uint32_t dwFlags) {
-    this->~LocalAddin();
+    // Closing the mutex is all the destruction there is: the classes hold
+    // nothing else, and the destructor that runs later finds it closed.
+    mutex.Close();
     if (dwFlags & 1) ::operator delete(this);
     return this;
 }
