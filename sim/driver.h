@@ -5,8 +5,12 @@
 // number of them may share one Chain.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
+#include <vector>
 
 namespace sim {
 
@@ -21,6 +25,16 @@ constexpr std::uint32_t kW95SetLpt = 1;
 constexpr std::uint32_t kW95Read = 2;
 constexpr std::uint32_t kW95Write = 3;
 
+constexpr std::uint32_t kW95MaxChunk = 1024;
+
+// One request as the driver received it.
+struct LoggedRequest {
+    std::uint32_t code = 0;
+    std::vector<std::uint8_t> input;
+    std::uint32_t outLen = 0;
+    bool ok = false;
+};
+
 class EmulatedDriver {
 public:
     explicit EmulatedDriver(Chain& chain);
@@ -28,6 +42,7 @@ public:
     // One DeviceIoControl request. False when the driver refuses it
     // (unknown code, wrong buffer sizes, a unit byte above 15, a Windows 95
     // chunk above 1024 bytes, ...); a refused request changes nothing.
+    // *returned (when given) receives the bytes of output, 0 on refusal.
     bool Ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
                std::uint32_t outLen, std::uint32_t* returned);
 
@@ -39,14 +54,49 @@ public:
     // (code 1) answers: the port address, or 0, -3, -1 for the refusals.
     std::int32_t lptAnswer = 0x378;
 
+    // Which protocol this driver speaks; the other one's codes are unknown.
+    enum class Protocol { Both, Nt, Win95 };
+    Protocol protocol = Protocol::Both;
+
+    // Fault injection: refuse the next `count` requests, or every request.
+    void failNext(std::uint32_t count = 1) { failNext_ = count; }
+    bool failAll = false;
+
     // Requests received (refused ones included) and refused.
     std::uint64_t requests() const { return requests_; }
+    std::uint64_t requests(std::uint32_t code) const;
     std::uint64_t refused() const { return refused_; }
+    void resetCounters();
+
+    // What the port requests told the driver: the Windows NT port address
+    // (code 0x9C402400) and the Windows 95 LPT number (code 1); 0 until told.
+    std::uint32_t portAddress() const { return portAddress_; }
+    std::uint32_t lptRequested() const { return lpt_; }
+
+    // The last `limit` requests (0, the default: none are kept).
+    void setLogLimit(std::size_t limit);
+    const std::deque<LoggedRequest>& log() const { return log_; }
+    void clearLog() { log_.clear(); }
 
 private:
+    bool perform(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
+                 std::uint32_t outLen, std::uint32_t* returned);
+    bool ntSetAddress(const std::uint8_t* in, std::uint32_t inLen, std::uint32_t outLen);
+    bool ntRead(std::uint32_t inLen, std::uint8_t* out, std::uint32_t outLen, std::uint32_t* returned);
+    bool ntWrite(const std::uint8_t* in, std::uint32_t inLen, std::uint32_t outLen);
+    bool w95Read(const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out, std::uint32_t outLen,
+                 std::uint32_t* returned);
+    bool w95Write(const std::uint8_t* in, std::uint32_t inLen, std::uint32_t outLen);
+
     Chain& chain_;
     std::uint64_t requests_ = 0;
     std::uint64_t refused_ = 0;
+    std::map<std::uint32_t, std::uint64_t> perCode_;
+    std::uint32_t failNext_ = 0;
+    std::uint32_t portAddress_ = 0;
+    std::uint32_t lpt_ = 0;
+    std::size_t logLimit_ = 0;
+    std::deque<LoggedRequest> log_;
     // State of the Windows NT protocol: the last set-address request.
     bool haveAddress_ = false;
     std::uint32_t unit_ = 0, address_ = 0, length_ = 0;
