@@ -94,15 +94,18 @@ void Configure(std::int32_t nMcb, McbRecord& record, char* szResp) {
             long nCount = FixedField(szResp, 7, 11);
             long nTotal = FixedField(szResp, 2, 6);
             // A record holds 16 detectors and detector numbers above 16 are
-            // never valid, so a larger count is limited to 16: the count, the
-            // channel split and the start-up total all describe the
-            // detectors the add-in can serve.
-            if (nCount >= 1 && nCount <= MAX_REPORTED_DETECTORS)
-                record.nDetectors = nCount > MAX_DETECTORS ? MAX_DETECTORS : static_cast<std::int32_t>(nCount);
+            // never valid, so a larger count is limited to 16: the count and
+            // the start-up total describe the detectors the add-in can
+            // serve. The MCB still divides its memory among all the inputs
+            // it reported, so the segment length comes from that count, or
+            // every segment after the first would be addressed wrongly.
+            std::int32_t nReported = 1;
+            if (nCount >= 1 && nCount <= MAX_REPORTED_DETECTORS) nReported = static_cast<std::int32_t>(nCount);
+            record.nDetectors = nReported > MAX_DETECTORS ? MAX_DETECTORS : nReported;
             std::uint16_t wTotal = static_cast<std::uint16_t>(nTotal);
             record.wTotalChannels = wTotal >= 256 ? wTotal : DEFAULT_CHANNELS;
             for (std::int32_t i = 0; i < record.nDetectors; ++i)
-                record.wChannels[i] = static_cast<std::uint16_t>(record.wTotalChannels / record.nDetectors);
+                record.wChannels[i] = static_cast<std::uint16_t>(record.wTotalChannels / nReported);
         }
     }
     record.nCurDevSeg = -1;

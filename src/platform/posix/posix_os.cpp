@@ -18,6 +18,21 @@
 
 namespace platform {
 namespace posix {
+namespace {
+
+// Nothing may leave the platform seam by exception: the only one this
+// layer can meet is running out of memory, reported as Windows would.
+template <typename Result, typename Work>
+Result NoThrow(Result failed, Work&& work) noexcept {
+    try {
+        return work();
+    } catch (...) {
+        SetLastError(kErrorNotEnoughMemory);
+        return failed;
+    }
+}
+
+}  // namespace
 
 std::string SharedBlockPath(const std::string& windowsDirectory) {
     return windowsDirectory + "/kestrel/shared.state";
@@ -32,6 +47,11 @@ PosixOs::~PosixOs() = default;
 // --- the shared block ---------------------------------------------------
 
 SharedState* PosixOs::Shared() {
+    static SharedState lastResort;  // when not even a private block can be had
+    return NoThrow(&lastResort, [this] { return MapShared(); });
+}
+
+SharedState* PosixOs::MapShared() {
     std::call_once(sharedOnce_, [this] {
         if (MakeDirectories(dir_ + "/kestrel"))
             sharedMapping_ = SharedMapping::Open(SharedBlockPath(dir_), sizeof(SharedState));
@@ -57,7 +77,9 @@ bool PosixOs::SharedWasFirst() {
 
 // --- mutex ----------------------------------------------------------------
 
-MutexHandle PosixOs::MutexCreate(const char* name) { return NamedMutexOpen(dir_, name); }
+MutexHandle PosixOs::MutexCreate(const char* name) {
+    return NoThrow<MutexHandle>(nullptr, [&] { return NamedMutexOpen(dir_, name); });
+}
 WaitResult PosixOs::MutexWait(MutexHandle mutex) { return NamedMutexWait(mutex); }
 bool PosixOs::MutexRelease(MutexHandle mutex) { return NamedMutexRelease(mutex); }
 void PosixOs::MutexClose(MutexHandle mutex) { NamedMutexClose(mutex); }
@@ -81,27 +103,30 @@ std::uint32_t PosixOs::FormatSystemMessage(std::uint32_t error, char* buffer, in
 
 std::uint32_t PosixOs::ProfileInt(const char* section, const char* key, int defaultValue,
                                   const char* file) {
-    return posix::ProfileInt(dir_, section, key, defaultValue, file);
+    return NoThrow(static_cast<std::uint32_t>(defaultValue),
+                   [&] { return posix::ProfileInt(dir_, section, key, defaultValue, file); });
 }
 
 std::uint32_t PosixOs::ProfileString(const char* section, const char* key,
                                      const char* defaultValue, char* buffer, std::uint32_t size,
                                      const char* file) {
-    return posix::ProfileString(dir_, section, key, defaultValue, buffer, size, file);
+    return NoThrow(0u, [&] {
+        return posix::ProfileString(dir_, section, key, defaultValue, buffer, size, file);
+    });
 }
 
 bool PosixOs::ProfileWrite(const char* section, const char* key, const char* value,
                            const char* file) {
-    return posix::ProfileWrite(dir_, section, key, value, file);
+    return NoThrow(false, [&] { return posix::ProfileWrite(dir_, section, key, value, file); });
 }
 
 RegKey PosixOs::RegOpen(RegKey parent, const char* subKey) {
-    return RegistryOpen(dir_, parent, subKey);
+    return NoThrow<RegKey>(nullptr, [&] { return RegistryOpen(dir_, parent, subKey); });
 }
 
 bool PosixOs::RegQuery(RegKey key, const char* valueName, std::uint8_t* data,
                        std::uint32_t* size) {
-    return RegistryQuery(key, valueName, data, size);
+    return NoThrow(false, [&] { return RegistryQuery(key, valueName, data, size); });
 }
 
 void PosixOs::RegClose(RegKey key) { RegistryClose(key); }
@@ -113,13 +138,15 @@ std::uint32_t PosixOs::PlatformId() { return kPlatformNt; }
 
 std::intptr_t PosixOs::DriverOpen(const char* path, std::uint32_t, std::uint32_t, std::uint32_t,
                                   std::uint32_t) {
-    return DriverSocketOpen(dir_, path);
+    return NoThrow(kInvalidHandle, [&] { return DriverSocketOpen(dir_, path); });
 }
 
 bool PosixOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
                           std::uint32_t inLen, void* out, std::uint32_t outLen,
                           std::uint32_t* returned) {
-    return DriverSocketIoctl(driver, code, in, inLen, out, outLen, returned);
+    return NoThrow(false, [&] {
+        return DriverSocketIoctl(driver, code, in, inLen, out, outLen, returned);
+    });
 }
 
 void PosixOs::DriverClose(std::intptr_t driver) { DriverSocketClose(driver); }

@@ -67,6 +67,8 @@ public:
     void* HostFunction(const char* name) override;
 
 private:
+    SharedState* MapShared();
+
     std::string dir_;
     std::once_flag sharedOnce_;
     std::unique_ptr<SharedMapping> sharedMapping_;

@@ -83,9 +83,8 @@ void Walk(const std::string& file, OnKey onKey, OnValue onValue) {
         if (text.empty() || text[0] == ';' || text[0] == '#') continue;
         if (text[0] == '[') {
             std::string::size_type close = text.rfind(']');
-            key = Normalise(Trim(text.substr(1, close == std::string::npos || close == 0
-                                                    ? std::string::npos
-                                                    : close - 1)));
+            std::string::size_type length = close == std::string::npos ? close : close - 1;
+            key = Normalise(Trim(text.substr(1, length)));
             inKey = true;
             if (onKey(key)) return;
             continue;

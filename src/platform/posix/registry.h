@@ -1,10 +1,9 @@
 // The registry of this platform: HKEY_LOCAL_MACHINE as a small text file,
 // "registry.txt" in the Windows directory. Example:
 //
-//   ; the first printer port at 0x278
+//   ; LPT0 at 0x278: a resource descriptor whose port starts at byte 20
 //   [HARDWARE\DESCRIPTION\System\MultifunctionAdapter\0\ParallelController\0]
-//   Configuration Data = 01 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00
-//                        (continued on one line) 01 01 00 00 78 02 00 00 ...
+//   Configuration Data = 00 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00 01 01 00 00 78 02 00 00
 //
 // A "[path]" line names a key by its backslash path below
 // HKEY_LOCAL_MACHINE; every key above it exists with it. Each following

@@ -1,0 +1,5 @@
+# 64-bit Windows: the test build. Its programs run under Wine through CTest
+# (see cmake/wine.cmake).
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KESTREL_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,22 @@
+# Running the Windows test programs: under Wine, through a wrapper that keeps
+# the Wine prefix inside the build tree. CTest and test discovery reach it as
+# the cross-compiling emulator of every program built after this point.
+if(NOT CMAKE_CROSSCOMPILING OR NOT WIN32 OR CMAKE_CROSSCOMPILING_EMULATOR)
+  return()
+endif()
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # Only 64-bit Wine is installed: 32-bit programs are built, never run.
+  return()
+endif()
+
+find_program(KESTREL_WINE wine)
+if(NOT KESTREL_WINE)
+  message(WARNING "wine not found: the Windows tests will be built but cannot run")
+  return()
+endif()
+
+set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+  @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+  WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)

@@ -1,0 +1,39 @@
+// The real kestrel-portd program, started for a test and always stopped.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace kestrel_test {
+
+// Whether the build made the program (it needs CLI11).
+bool PortdAvailable();
+
+class PortdProcess {
+public:
+    // Starts it with these arguments; its output goes to `logPath`.
+    PortdProcess(const std::vector<std::string>& args, const std::string& logPath);
+    ~PortdProcess();
+    PortdProcess(const PortdProcess&) = delete;
+    PortdProcess& operator=(const PortdProcess&) = delete;
+
+    // True once a client can connect to `socketPath` (bounded wait).
+    bool WaitServing(const std::string& socketPath);
+    // Sends the signal and returns the exit code (see WaitForExit).
+    int Stop(int signal);
+    int Wait();
+    std::string Log() const;
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int exitCode_ = -1;
+    std::string logPath_;
+};
+
+// True when something accepts connections on the socket.
+bool SocketAnswers(const std::string& socketPath);
+
+}  // namespace kestrel_test

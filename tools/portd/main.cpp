@@ -1,0 +1,92 @@
+// kestrel-portd: the printer-port driver service of Linux. Serves a
+// simulated MCB chain to every client of one Windows directory, so that
+// several processes share one chain as they would share the hardware.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "portd/options.h"
+#include "portd/service.h"
+#include "portd/socket_claim.h"
+#include "sim/chain.h"
+#include "sim/config.h"
+
+namespace {
+
+int g_stopWrite = -1;
+
+void OnStopSignal(int) {
+    int saved = errno;
+    char byte = 1;
+    ssize_t ignored = ::write(g_stopWrite, &byte, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+// SIGINT and SIGTERM make the stop descriptor readable.
+bool InstallStopSignals(int* stopRead) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    *stopRead = fds[0];
+    g_stopWrite = fds[1];
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGPIPE, &ignore, nullptr) == 0;
+}
+
+std::unique_ptr<sim::Chain> MakeChain(const portd::Options& options) {
+    if (options.config.empty()) return sim::Chain::Default();
+    std::string error;
+    auto config = sim::LoadChainConfig(options.config, &error);
+    if (!config) {
+        std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
+        return nullptr;
+    }
+    return sim::Chain::FromConfig(*config);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    portd::Options options;
+    int code = portd::ParseOptions(argc, argv, &options);
+    if (code >= 0) return code;
+
+    std::unique_ptr<sim::Chain> chain = MakeChain(options);
+    if (!chain) return 1;
+
+    int stopRead = -1;
+    if (!InstallStopSignals(&stopRead)) {
+        std::perror("kestrel-portd: signals");
+        return 1;
+    }
+    portd::SocketClaim claim;
+    std::string error;
+    if (!claim.Claim(options.windir + "/dev/" + options.device, &error)) {
+        std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "kestrel-portd: serving \\\\.\\%s at %s\n", options.device.c_str(),
+                 claim.path().c_str());
+
+    portd::Service service(*chain, claim.listener(), stopRead);
+    if (options.verbose)
+        service.onConnections = [](std::size_t count) {
+            std::fprintf(stderr, "kestrel-portd: %zu connection(s)\n", count);
+        };
+    bool ok = service.Run();
+    claim.Release();
+    std::fprintf(stderr, "kestrel-portd: stopped after %llu requests\n",
+                 static_cast<unsigned long long>(service.requests()));
+    return ok ? 0 : 1;
+}

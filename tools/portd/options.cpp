@@ -1,0 +1,37 @@
+#include "portd/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "platform/posix/files.h"
+
+namespace portd {
+
+int ParseOptions(int argc, char** argv, Options* options) {
+    CLI::App app{
+        "kestrel-portd: serves a simulated MCB chain as the printer-port driver, over a Unix "
+        "socket, to every Kestrel client process of one Windows directory."};
+    app.add_option("--windir", options->windir,
+                   "Windows directory of the system to serve (default: $WINDIR, else "
+                   "/var/lib/hvnacc32)");
+    app.add_option("--device", options->device,
+                   "device name: clients open \\\\.\\NAME, served at WINDIR/dev/NAME")
+        ->check([](const std::string& name) {
+            bool plain = !name.empty() && name != "." && name != ".." &&
+                         name.find('/') == std::string::npos &&
+                         name.find('\\') == std::string::npos;
+            return plain ? std::string() : "a device name has no '/' or '\\'";
+        });
+    app.add_option("--config", options->config,
+                   "chain description file (default: the demo chain, MCB 9 and MCB 12)")
+        ->check(CLI::ExistingFile);
+    app.add_flag("-v,--verbose", options->verbose, "report connections as they come and go");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    if (options->windir.empty()) options->windir = platform::posix::WindowsDirectoryFromEnvironment();
+    return -1;
+}
+
+}  // namespace portd

@@ -1,0 +1,19 @@
+// Command line of kestrel-portd.
+#pragma once
+
+#include <string>
+
+namespace portd {
+
+struct Options {
+    std::string windir;             // the Windows directory of the system served
+    std::string device = "TarnDev";  // serves \\.\<device> at <windir>/dev/<device>
+    std::string config;             // chain description; empty: the demo chain
+    bool verbose = false;
+};
+
+// Parses the arguments. Returns -1 to go on, otherwise the exit code (help
+// shown, or an error already reported).
+int ParseOptions(int argc, char** argv, Options* options);
+
+}  // namespace portd

@@ -1,0 +1,35 @@
+// Taking a device's socket path for one service, and giving it back.
+//
+// A service holds an exclusive flock on "<socket>.lock" for its lifetime,
+// so two kestrel-portd never fight over one path: the second is told that
+// the first is serving. A socket file that nobody answers on is left over
+// from a service that died, and is replaced; one that answers belongs to
+// some other service and is left alone.
+#pragma once
+
+#include <string>
+
+#include "platform/posix/files.h"
+
+namespace portd {
+
+class SocketClaim {
+public:
+    // Claims `socketPath` and listens on it. False with a message for
+    // people in *error.
+    bool Claim(const std::string& socketPath, std::string* error);
+    // Stops listening and removes the socket (the lock file stays: removing
+    // it would let two later services lock two different files).
+    void Release();
+    ~SocketClaim() { Release(); }
+
+    int listener() const { return listener_.get(); }
+    const std::string& path() const { return path_; }
+
+private:
+    platform::posix::UniqueFd lock_;
+    platform::posix::UniqueFd listener_;
+    std::string path_;
+};
+
+}  // namespace portd
