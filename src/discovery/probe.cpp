@@ -31,7 +31,8 @@ std::int32_t Query(std::int32_t nMcb, const char* szCmd, std::int32_t nRespSize,
 
 void SetVersion(McbRecord& record, const char* szVersion) {
     std::memset(record.szVersion, 0, sizeof record.szVersion);
-    std::strncpy(record.szVersion, szVersion, VERSION_CHARS);
+    // memset has already terminated it: copy at most VERSION_CHARS characters.
+    std::memcpy(record.szVersion, szVersion, strnlen(szVersion, VERSION_CHARS));
 }
 
 // Unsigned decimals after the first blank or tab; a missing number reads as

@@ -112,7 +112,10 @@ TEST_F(Validation, TheReprobeIntervalHoldsAcrossATickCounterWrap) {
     ASSERT_GT(probed, 0xFFFFF000u);
     rig.chain->addUnit(10, Segment(1));
 
-    rig.os.Advance(1500);  // the counter has wrapped: 1500 ms since the probe
+    rig.os.Advance(100);  // probe tick + 2000 has wrapped, the counter not yet
+    ASSERT_GT(rig.os.Now(), probed);
+    EXPECT_FALSE(rig.addin.IsValidDetector(10, 1));
+    rig.os.Advance(1400);  // the counter has wrapped: 1500 ms since the probe
     ASSERT_LT(rig.os.Now(), probed);
     EXPECT_FALSE(rig.addin.IsValidDetector(10, 1));
     EXPECT_EQ(r.dwProbeTick, probed);
@@ -245,7 +248,9 @@ TEST_F(Validation, InvalidateMcbMakesTheNextOperationSelectAgain) {
     EXPECT_EQ(unit->timesReceived("SET_SEGM 1"), 1);
     EXPECT_EQ(unit->timesReceived("SET_VIEW 1"), 1);
 
+    const int beforeInvalidate = rig.os.mutexAcquisitions;
     rig.addin.InvalidateMcb(10);
+    EXPECT_EQ(rig.os.mutexAcquisitions, beforeInvalidate + 1);
     EXPECT_EQ(rig.Record(10).nCurDevSeg, -1);
     EXPECT_EQ(rig.Record(10).nCurView, -1);
     EXPECT_TRUE(rig.addin.IsValidDetector(10, 1));
