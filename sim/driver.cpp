@@ -50,8 +50,13 @@ bool EmulatedDriver::Ioctl(std::uint32_t code, const void* in, std::uint32_t inL
         ++requests_;
         ++perCode_[code];
         const auto* input = static_cast<const std::uint8_t*>(in);
-        bool injected = failAll || failNext_ > 0;
-        if (failNext_ > 0) --failNext_;
+        bool injected = failAll;
+        if (failAfter_ > 0) {
+            --failAfter_;
+        } else if (failNext_ > 0) {
+            --failNext_;
+            injected = true;
+        }
         bool spoken = protocol == Protocol::Both || (protocol == Protocol::Nt ? IsNt(code) : IsWin95(code));
         std::uint32_t done = 0;
         bool buffersValid = (inLen == 0 || input) && (outLen == 0 || out);

@@ -58,8 +58,13 @@ public:
     enum class Protocol { Both, Nt, Win95 };
     Protocol protocol = Protocol::Both;
 
-    // Fault injection: refuse the next `count` requests, or every request.
-    void failNext(std::uint32_t count = 1) { failNext_ = count; }
+    // Fault injection: refuse `count` requests after letting the next
+    // `after` pass (so one request in the middle of an exchange can fail),
+    // or every request.
+    void failNext(std::uint32_t count = 1, std::uint32_t after = 0) {
+        failNext_ = count;
+        failAfter_ = after;
+    }
     bool failAll = false;
 
     // Requests received (refused ones included) and refused.
@@ -93,6 +98,7 @@ private:
     std::uint64_t refused_ = 0;
     std::map<std::uint32_t, std::uint64_t> perCode_;
     std::uint32_t failNext_ = 0;
+    std::uint32_t failAfter_ = 0;
     std::uint32_t portAddress_ = 0;
     std::uint32_t lpt_ = 0;
     std::size_t logLimit_ = 0;

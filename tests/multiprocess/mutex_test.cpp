@@ -2,6 +2,8 @@
 // exclusion, and owners that die holding it.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,8 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "addin/kestrel.h"
+#include "addin/mutex.h"
 #include "platform/posix/named_mutex.h"
 #include "platform/posix/posix_os.h"
+#include "platform/posix/shared_mapping.h"
 #include "posix/child_process.h"
 #include "posix/temp_dir.h"
 
@@ -92,7 +97,8 @@ KESTREL_CHILD_ROLE(MutexOwner) {
     return 0;
 }
 
-// Waits for the mutex, says how it got it, releases once when told.
+// Waits for the mutex, says how it got it; then takes it again or
+// releases it once per order ("take", "release") until the parent goes.
 KESTREL_CHILD_ROLE(MutexWaiter) {
     platform::Os& os = platform::NativeOs();
     MutexHandle mutex = os.MutexCreate(kName);
@@ -102,10 +108,16 @@ KESTREL_CHILD_ROLE(MutexWaiter) {
     channel.Send(result == WaitResult::Acquired    ? "acquired"
                  : result == WaitResult::Abandoned ? "abandoned"
                                                    : "failed");
-    if (!channel.Expect("release")) return 0;
-    channel.Send(os.MutexRelease(mutex) ? "released" : "not released");
-    channel.Receive();
-    return 0;
+    while (true) {
+        std::string order = channel.Receive();
+        if (order == "release") {
+            channel.Send(os.MutexRelease(mutex) ? "released" : "not released");
+        } else if (order == "take") {
+            channel.Send(os.MutexWait(mutex) == WaitResult::Acquired ? "taken" : "not taken");
+        } else {
+            return 0;
+        }
+    }
 }
 
 TEST(NamedMutex, ReentrantForItsThreadAndClosedToOthers) {
@@ -213,14 +225,100 @@ TEST(NamedMutexProcesses, AnOwnerDeadThreeLevelsDeepLeavesItHeldOnceByTheNext) {
     EXPECT_EQ(next.Receive(50), "");
     owner.Kill();
     ASSERT_TRUE(next.Expect("abandoned"));
-    // One release by the new owner frees it for everybody.
+    // The new owner holds it once, not three times: it can nest its own
+    // holds on top and give them back, and a second release finds nothing.
+    for (int depth = 0; depth < 2; ++depth) {
+        next.Send("take");
+        ASSERT_TRUE(next.Expect("taken"));
+    }
+    Child third("MutexWaiter", dir.path());
+    ASSERT_TRUE(third.Expect("waiting"));
+    for (int depth = 0; depth < 3; ++depth) {
+        EXPECT_EQ(third.Receive(20), "") << "let go after " << depth << " of 3 releases";
+        next.Send("release");
+        ASSERT_TRUE(next.Expect("released"));
+    }
+    EXPECT_TRUE(third.Expect("acquired"));
+    next.Send("release");
+    EXPECT_TRUE(next.Expect("not released"));
+    // And the third holds an ordinary mutex: one release frees it.
+    third.Send("release");
+    EXPECT_TRUE(third.Expect("released"));
+    Child fourth("MutexWaiter", dir.path());
+    ASSERT_TRUE(fourth.Expect("waiting"));
+    EXPECT_TRUE(fourth.Expect("acquired"));
+}
+
+// The add-in as the owner: a client that dies inside three nested slots
+// leaves the next client holding the mutex at depth one.
+KESTREL_CHILD_ROLE(NestedAddinOwner) {
+    Kestrel addin;
+    TMutexAccess outer(addin.mutex);
+    TMutexAccess middle(addin.mutex);
+    TMutexAccess inner(addin.mutex);
+    channel.Send("held");
+    channel.Receive();  // killed here
+    return 0;
+}
+
+TEST(NamedMutexProcesses, AnAddinClientDeadThreeHoldsDeepLeavesItToTheNextClient) {
+    TempDir dir;
+    Child owner("NestedAddinOwner", dir.path());
+    ASSERT_TRUE(owner.Expect("held"));
+    Child next("MutexWaiter", dir.path());
+    ASSERT_TRUE(next.Expect("waiting"));
+    owner.Kill();
+    ASSERT_TRUE(next.Expect("abandoned"));
     next.Send("release");
     ASSERT_TRUE(next.Expect("released"));
+    next.Send("release");
+    EXPECT_TRUE(next.Expect("not released"));
     Child third("MutexWaiter", dir.path());
     ASSERT_TRUE(third.Expect("waiting"));
     EXPECT_TRUE(third.Expect("acquired"));
-    third.Send("release");
-    EXPECT_TRUE(third.Expect("released"));
+}
+
+// The start-up self-check of a new mutex accepts what the add-in needs and
+// nothing less: it must fail for each missing attribute, or it proves
+// nothing.
+bool SelfCheck(bool robust, int type) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    if (robust) pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attributes, type);
+    pthread_mutex_t mutex;
+    pthread_mutex_init(&mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    Watchdog watchdog("the self-check");
+    return platform::posix::MutexProvesRobustAndRecursive(&mutex);
+    // Not destroyed: a failed check may leave it owned by a dead thread.
+}
+
+TEST(NamedMutex, TheSelfCheckProvesRobustAndRecursiveAndRejectsOtherMutexes) {
+    EXPECT_TRUE(SelfCheck(true, PTHREAD_MUTEX_RECURSIVE));
+    EXPECT_FALSE(SelfCheck(false, PTHREAD_MUTEX_RECURSIVE)) << "not robust";
+    EXPECT_FALSE(SelfCheck(true, PTHREAD_MUTEX_NORMAL)) << "not recursive";
+    EXPECT_FALSE(SelfCheck(true, PTHREAD_MUTEX_ERRORCHECK)) << "not recursive";
+}
+
+// What the first opener built passes the check in place, in the shared
+// block, before anybody else uses it: a second look finds a free,
+// consistent, recursive mutex.
+TEST(NamedMutex, TheMutexAsBuiltPassesTheSelfCheckAgain) {
+    TempDir dir;
+    PosixOs os(dir.path());
+    MutexHandle mutex = os.MutexCreate(kName);
+    ASSERT_NE(mutex, nullptr);
+    auto mapping = platform::posix::SharedMapping::Open(
+        platform::posix::NamedMutexPath(dir.path(), kName), sizeof(pthread_mutex_t));
+    ASSERT_TRUE(mapping);
+    {
+        Watchdog watchdog("the self-check");
+        EXPECT_TRUE(platform::posix::MutexProvesRobustAndRecursive(static_cast<pthread_mutex_t*>(mapping->block())));
+    }
+    EXPECT_EQ(BoundedWait(os, mutex), WaitResult::Acquired);
+    EXPECT_TRUE(os.MutexRelease(mutex));
+    os.MutexClose(mutex);
 }
 
 TEST(NamedMutexProcesses, AnOrderlyOwnerHandsItOverAcquiredNotAbandoned) {

@@ -181,3 +181,19 @@ TEST_F(SimDriverTest, InjectedFailuresRefuseWellFormedRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SimDriverTest, AnInjectedFailureCanBeAimedPastTheNextRequests) {
+    std::uint8_t value = 0x51;
+    driver.failNext(1, 2);  // the two requests of one write pass, the third fails
+    EXPECT_TRUE(simtest::NtWrite(driver, 0x08, 40, &value, 1));
+    EXPECT_EQ(unit9.mailboxByte(20), 0x51);
+    value = 0x52;
+    EXPECT_FALSE(simtest::NtSetAddress(driver, 0x08, 40, 1));
+    EXPECT_TRUE(simtest::NtWrite(driver, 0x08, 40, &value, 1));
+    EXPECT_EQ(unit9.mailboxByte(20), 0x52);
+    EXPECT_EQ(driver.refused(), 1u);
+}
+
+}  // namespace

@@ -119,9 +119,9 @@ const CountedCase kCounted[] = {
 
 void PrintTo(const CountedCase& c, std::ostream* os) { *os << c.name; }
 
-class CountedExchange : public ::testing::TestWithParam<std::tuple<bool, CountedCase>> {};
+class FaultCountedExchange : public ::testing::TestWithParam<std::tuple<bool, CountedCase>> {};
 
-TEST_P(CountedExchange, EveryMailboxByteIsOneRequestPerProtocolStep) {
+TEST_P(FaultCountedExchange, EveryMailboxByteIsOneRequestPerProtocolStep) {
     const bool nt = std::get<0>(GetParam());
     const CountedCase& c = std::get<1>(GetParam());
     ExchangeRig r(nt);
@@ -147,7 +147,7 @@ TEST_P(CountedExchange, EveryMailboxByteIsOneRequestPerProtocolStep) {
     EXPECT_EQ(r.rig.os.driverRequests, static_cast<std::uint64_t>(kCounted[0].accesses * (nt ? 2 : 1)));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothProtocols, CountedExchange,
+INSTANTIATE_TEST_SUITE_P(BothProtocols, FaultCountedExchange,
                          ::testing::Combine(::testing::Values(true, false), ::testing::ValuesIn(kCounted)),
                          [](const ::testing::TestParamInfo<std::tuple<bool, CountedCase>>& info) {
                              return std::string(std::get<0>(info.param) ? "Nt_" : "Win95_") +
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(BothProtocols, CountedExchange,
 // (the '%' read 34, the acknowledgement 44). Access k is the set-address
 // request 2k-1 and the transfer 2k.
 
-TEST(LostRequest, ALostCommandFlagCostsOneRecoveryAndOneRetry) {
+TEST(FaultLostRequest, ALostCommandFlagCostsOneRecoveryAndOneRetry) {
     ExchangeRig r(true);
     r.driver().failNext(1, 2 * 15 - 1);
     Exchange e = r.ShowVersion();
@@ -174,7 +174,7 @@ TEST(LostRequest, ALostCommandFlagCostsOneRecoveryAndOneRetry) {
     EXPECT_EQ(r.driver().refused(), 1u);
 }
 
-TEST(LostRequest, ALostAcknowledgementOfTheReplyShowsTheReplyOnceMoreAndIsSkipped) {
+TEST(FaultLostRequest, ALostAcknowledgementOfTheReplyShowsTheReplyOnceMoreAndIsSkipped) {
     ExchangeRig r(true);
     r.driver().failNext(1, 2 * 30 - 1);
     Exchange e = r.ShowVersion();
@@ -185,7 +185,7 @@ TEST(LostRequest, ALostAcknowledgementOfTheReplyShowsTheReplyOnceMoreAndIsSkippe
     EXPECT_EQ(r.unit->timesReceived("SHOW_VERS"), 1);
 }
 
-TEST(LostRequest, ALostAcknowledgementOfTheRecordIsClearedByTheNextExchange) {
+TEST(FaultLostRequest, ALostAcknowledgementOfTheRecordIsClearedByTheNextExchange) {
     ExchangeRig r(true);
     r.driver().failNext(1, 2 * 44 - 1);
     Exchange e = r.ShowVersion();
@@ -201,7 +201,7 @@ TEST(LostRequest, ALostAcknowledgementOfTheRecordIsClearedByTheNextExchange) {
     EXPECT_EQ(r.unit->mailboxByte(sim::kInFlag), 0);
 }
 
-TEST(LostRequest, ALostReadOfTheRecordsMarkerLeavesNoRecordAndTimesOut) {
+TEST(FaultLostRequest, ALostReadOfTheRecordsMarkerLeavesNoRecordAndTimesOut) {
     ExchangeRig r(true);
     r.driver().failNext(1, 2 * 34 - 1);  // the read itself: the byte stays 0
     Exchange e = r.ShowVersion();
@@ -216,7 +216,7 @@ TEST(LostRequest, ALostReadOfTheRecordsMarkerLeavesNoRecordAndTimesOut) {
 
 // No request reports an outcome: a lost read of the reply's length reads
 // as 0, and the exchange completes with an empty reply.
-TEST(LostRequest, ALostReadOfTheReplyLengthGivesAnEmptyReplySilently) {
+TEST(FaultLostRequest, ALostReadOfTheReplyLengthGivesAnEmptyReplySilently) {
     ExchangeRig r(true);
     r.driver().failNext(1, 2 * 17 - 1);
     Exchange e = r.ShowVersion();
@@ -230,7 +230,7 @@ TEST(LostRequest, ALostReadOfTheReplyLengthGivesAnEmptyReplySilently) {
 
 // --- driver failures during spectrum transfers ----------------------------
 
-class Transfer : public ::testing::TestWithParam<bool> {
+class FaultTransfer : public ::testing::TestWithParam<bool> {
 protected:
     // Reads detector 2's first 2500 channels once, so that the segment and
     // view are selected and the next transfer is driver requests only.
@@ -242,10 +242,10 @@ protected:
     }
 };
 
-TEST_P(Transfer, ADeadDriverLeavesTheReadBufferAsItWasAndTheResultSaysDone) {
+TEST_P(FaultTransfer, ADeadDriverLeavesTheReadBufferAsItWasAndTheResultSaysDone) {
     const bool nt = GetParam();
     ExchangeRig r(nt);
-    Warm(r);
+    ASSERT_NO_FATAL_FAILURE(Warm(r));
     r.driver().failAll = true;
     GuardedBuffer data(4 * 2500);
     EXPECT_EQ(r.rig.addin.GetData(kMcb, kDet, nullptr, nullptr, 0, 0, 2500, 0, data.words()), 1);
@@ -256,10 +256,10 @@ TEST_P(Transfer, ADeadDriverLeavesTheReadBufferAsItWasAndTheResultSaysDone) {
     EXPECT_EQ(r.rig.os.mutexDepth(), 0);
 }
 
-TEST_P(Transfer, ADeadDriverWritesNoChannelAndTheResultSaysDone) {
+TEST_P(FaultTransfer, ADeadDriverWritesNoChannelAndTheResultSaysDone) {
     const bool nt = GetParam();
     ExchangeRig r(nt);
-    Warm(r);
+    ASSERT_NO_FATAL_FAILURE(Warm(r));
     r.rig.chain->sync();
     *r.unit->state().word(kDet, 7) = 0xAB000001;
     *r.unit->state().word(kDet, 8) = 0xCD000002;
@@ -281,10 +281,10 @@ TEST_P(Transfer, ADeadDriverWritesNoChannelAndTheResultSaysDone) {
     EXPECT_EQ(r.rig.os.mutexDepth(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothProtocols, Transfer, ::testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(BothProtocols, FaultTransfer, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Nt" : "Win95"; });
 
-TEST(TransferWin95, ALostChunkLeavesJustItsPartOfTheBufferAsItWas) {
+TEST(FaultTransferWin95, ALostChunkLeavesJustItsPartOfTheBufferAsItWas) {
     ExchangeRig r(false);
     GuardedBuffer warm(4 * 2500);
     ASSERT_EQ(r.rig.addin.GetData(kMcb, kDet, nullptr, nullptr, 0, 0, 2500, 0, warm.words()), 1);

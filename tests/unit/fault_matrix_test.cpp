@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "addin/process_state.h"
+#include "addin/shared_state.h"
 #include "sim/demo.h"
 #include "support/guarded_buffer.h"
 #include "support/rig.h"
@@ -388,21 +389,43 @@ const std::vector<Operation>& Operations() {
 void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 void PrintTo(const Fault& fault, std::ostream* os) { *os << fault.name; }
 
+sim::UnitConfig MatrixUnit() {
+    sim::UnitConfig config = sim::DemoSegmentUnit(fake::kEpoch);
+    config.detector[kDet - 1].appData["@DESC"] = kDescription;
+    return config;
+}
+
 class FaultMatrix : public ::testing::TestWithParam<std::tuple<Operation, Fault>> {
 protected:
+    // The unit's record as start-up leaves it, found once for all cases
+    // (before any case's rig exists) with no selection on record.
+    static McbRecord& Probed() {
+        static McbRecord record{};
+        return record;
+    }
+    static void SetUpTestSuite() {
+        fake::Rig probe;
+        probe.chain->addUnit(kMcb, MatrixUnit());
+        probe.ConnectNt();
+        probe.OpenDriverOnly();
+        probe.addin.InitDetectors();
+        Probed() = probe.Record(kMcb);
+        Probed().nCurDevSeg = -1;
+        Probed().nCurView = -1;
+    }
+
     fake::Rig rig;
     sim::Unit* unit = nullptr;
 
     void SetUp() override {
-        sim::UnitConfig config = sim::DemoSegmentUnit(fake::kEpoch);
-        config.detector[kDet - 1].appData["@DESC"] = kDescription;
-        unit = rig.chain->addUnit(kMcb, config);
+        unit = rig.chain->addUnit(kMcb, MatrixUnit());
         rig.ConnectNt();
         rig.OpenDriverOnly();
         Process().nDebugLevel = 1;  // the dialog's lines are written from level 1
         rig.os.requestCostMicros = 1000;  // keeps the polling of 10 s time-outs short
         rig.os.wallClock = kPcClock;
-        ASSERT_TRUE(rig.addin.InitDetectors());
+        rig.Record(kMcb) = Probed();
+        ASSERT_EQ(rig.Record(kMcb).nMailboxType, 5);
         ASSERT_TRUE(rig.addin.IsValidDetector(kMcb, kDet));
         rig.Record(kMcb).tStartTime[kDet - 1] = kPcStamp;
     }
@@ -423,7 +446,7 @@ TEST_P(FaultMatrix, TheOperationReportsTheFaultAndTheNextRunRecovers) {
     const Outcome& expected = op.text ? fault.text : fault.bare;
     Ctx ctx{rig, *unit};
 
-    Prepare(op.stage);
+    ASSERT_NO_FATAL_FAILURE(Prepare(op.stage));
     Scene scene{rig, *unit, op.command};
     fault.inject(scene);
     const std::uint32_t start = rig.os.Now();
@@ -445,7 +468,7 @@ TEST_P(FaultMatrix, TheOperationReportsTheFaultAndTheNextRunRecovers) {
     unit->faults = sim::Faults{};
     rig.os.LastDriver()->failAll = false;
     rig.os.LastDriver()->failNext(0);
-    Prepare(op.stage);
+    ASSERT_NO_FATAL_FAILURE(Prepare(op.stage));
     {
         SCOPED_TRACE("recovered");
         op.runAndCheck(ctx, kClean);

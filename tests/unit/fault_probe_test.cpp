@@ -191,9 +191,9 @@ struct FaultKind {
 void PrintTo(const Stage& stage, std::ostream* os) { *os << stage.name; }
 void PrintTo(const FaultKind& fault, std::ostream* os) { *os << fault.name; }
 
-class ProbeStage : public ::testing::TestWithParam<std::tuple<Stage, FaultKind>> {};
+class FaultProbeStage : public ::testing::TestWithParam<std::tuple<Stage, FaultKind>> {};
 
-TEST_P(ProbeStage, TheRecordKeepsWhatTheOtherExchangesGaveAndTheNextProbeEverything) {
+TEST_P(FaultProbeStage, TheRecordKeepsWhatTheOtherExchangesGaveAndTheNextProbeEverything) {
     const Stage& stage = std::get<0>(GetParam());
     const Kind kind = std::get<1>(GetParam()).kind;
     // Text before the record of a selection is skipped: no harm done.
@@ -284,7 +284,7 @@ TEST_P(ProbeStage, TheRecordKeepsWhatTheOtherExchangesGaveAndTheNextProbeEveryth
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryExchange, ProbeStage,
+    EveryExchange, FaultProbeStage,
     ::testing::Combine(::testing::ValuesIn(Stages()),
                        ::testing::Values(FaultKind{"Silent", Kind::Silent}, FaultKind{"BadRecord", Kind::BadRecord},
                                          FaultKind{"Flooded", Kind::Flooded}, FaultKind{"Garbled", Kind::Garbled},
@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- faults that last through the whole start-up --------------------------
 
-class StartUp : public ::testing::Test {
+class FaultStartUp : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Clean(); }  // its own rig first, never beside another
     ProbeRig r;
@@ -304,7 +304,7 @@ protected:
 
 // A failed probe takes longer than the re-probe interval, so each value
 // that start-up reads for the failed unit's one detector probes it again.
-TEST_F(StartUp, AUnitThatTakesNoCommandIsProbedAgainForEachValueAndStaysFailed) {
+TEST_F(FaultStartUp, AUnitThatTakesNoCommandIsProbedAgainForEachValueAndStaysFailed) {
     r.unit->faults.takeDelayMs.reset();  // takes only the zero-length commands
     const std::uint32_t start = r.rig.os.Now();
     EXPECT_TRUE(r.rig.addin.InitDetectors());
@@ -324,7 +324,7 @@ TEST_F(StartUp, AUnitThatTakesNoCommandIsProbedAgainForEachValueAndStaysFailed) 
     ExpectClean(r.record());
 }
 
-TEST_F(StartUp, AUnitThatDoesNotTakeTheZeroLengthCommandIsFailed) {
+TEST_F(FaultStartUp, AUnitThatDoesNotTakeTheZeroLengthCommandIsFailed) {
     r.unit->faults.takeDelayMs.reset();
     r.unit->faults.takeZeroLength = false;
     EXPECT_TRUE(r.rig.addin.InitDetectors());
@@ -340,7 +340,7 @@ TEST_F(StartUp, AUnitThatDoesNotTakeTheZeroLengthCommandIsFailed) {
     ExpectClean(r.record());
 }
 
-TEST_F(StartUp, ADeadDriverShowsNoUnitAndTheRecordIsProbedAgainAfterTwoSeconds) {
+TEST_F(FaultStartUp, ADeadDriverShowsNoUnitAndTheRecordIsProbedAgainAfterTwoSeconds) {
     r.rig.os.LastDriver()->failAll = true;
     EXPECT_TRUE(r.rig.addin.InitDetectors());
     EXPECT_EQ(r.record().nMailboxType, -1);
@@ -357,7 +357,7 @@ TEST_F(StartUp, ADeadDriverShowsNoUnitAndTheRecordIsProbedAgainAfterTwoSeconds) 
     ExpectClean(r.record());
 }
 
-TEST_F(StartUp, ASlowUnitIsFoundCompletelyJustLater) {
+TEST_F(FaultStartUp, ASlowUnitIsFoundCompletelyJustLater) {
     r.unit->faults.takeDelayMs = 2000;
     r.unit->faults.postDelayMs = 2000;
     const std::uint32_t start = r.rig.os.Now();

@@ -1,0 +1,32 @@
+// Running the kestrel program as a user does: a process with arguments,
+// its own Windows directory and working directory, its output captured.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrel_tool_test {
+
+struct ToolRun {
+    int exitCode = -1;  // 128 + signal when a signal ended it; -1: killed after the time-out
+    std::string out;
+    std::string err;
+};
+
+struct ToolEnvironment {
+    std::string windir;      // WINDIR of the process; empty: unset
+    std::string workingDir;  // empty: the test's own
+    std::vector<std::pair<std::string, std::string>> extra;  // further variables
+};
+
+constexpr int kToolTimeoutMs = 30000;
+
+// Runs the program with `args`; its output goes to files in `scratch`.
+ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
+                const std::string& scratch, int timeoutMs = kToolTimeoutMs);
+
+// The command line, for failure messages.
+std::string Describe(const std::vector<std::string>& args, const ToolRun& run);
+
+}  // namespace kestrel_tool_test
