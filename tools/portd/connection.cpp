@@ -51,6 +51,7 @@ bool Connection::PerformNext() {
         return PerformNext();
     }
     if (in_.size() < kRequestHeaderBytes + inLen) return false;
+    if (onRequest) onRequest(code, inLen ? &in_[kRequestHeaderBytes] : nullptr, inLen);
     std::vector<std::uint8_t> output(outLen);
     std::uint32_t returned = 0;
     bool ok = driver_.Ioctl(code, inLen ? &in_[kRequestHeaderBytes] : nullptr, inLen,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     // Reply bytes not yet sent; the service sends them and drops what went.
     const std::vector<std::uint8_t>& pending() const { return out_; }
     void Sent(std::size_t length);
+
+    // Sees each well-formed request just before it is performed, so tests
+    // can follow the order of requests across connections.
+    std::function<void(std::uint32_t code, const std::uint8_t* input, std::uint32_t length)> onRequest;
 
     sim::EmulatedDriver& driver() { return driver_; }
     std::uint64_t refusedMalformed() const { return malformed_; }

@@ -10,6 +10,19 @@
 #include "sim/chain.h"
 
 namespace portd {
+namespace {
+
+// Whether the client at the other end has closed its end (it exited, or
+// was killed). Its unread requests are then never performed: nobody waits
+// for their answers, and the client that took over from it (an abandoned
+// mutex) may already be talking to the units, so a late request of the
+// dead one would land in the middle of the new owner's exchange.
+bool PeerHungUp(int fd) {
+    pollfd entry{fd, POLLRDHUP, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
 
 Service::Service(sim::Chain& chain, int listener, int stop)
     : chain_(chain), listener_(listener), stop_(stop) {}
@@ -52,7 +65,15 @@ void Service::Accept() {
     while (true) {
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;  // EAGAIN: all taken; anything else: try at the next wake-up
-        connections_[fd].reset(new Connection(chain_));
+        std::uint64_t serial = ++accepted_;
+        serials_[fd] = serial;
+        Connection* connection = new Connection(chain_);
+        connections_[fd].reset(connection);
+        if (onRequest)
+            connection->onRequest = [this, serial](std::uint32_t code, const std::uint8_t* input,
+                                                   std::uint32_t length) {
+                onRequest(serial, code, input, length);
+            };
         if (onConnections) onConnections(connections_.size());
     }
 }
@@ -62,6 +83,7 @@ bool Service::Read(int fd, Connection& connection) {
     ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
     if (got < 0) return errno == EINTR || errno == EAGAIN;
     if (got == 0) return false;  // the handle was closed
+    if (PeerHungUp(fd)) return false;
     connection.Receive(chunk, static_cast<std::size_t>(got));
     if (connection.PerformNext()) ++requests_;
     return Flush(fd, connection);
@@ -80,6 +102,7 @@ bool Service::Flush(int fd, Connection& connection) {
         }
         connection.Sent(static_cast<std::size_t>(sent));
     }
+    if (PeerHungUp(fd)) return false;
     if (connection.PerformNext()) ++requests_;
     return true;
 }
@@ -87,6 +110,11 @@ bool Service::Flush(int fd, Connection& connection) {
 void Service::Close(int fd) {
     ::close(fd);
     connections_.erase(fd);
+    auto serial = serials_.find(fd);
+    if (serial != serials_.end()) {
+        if (onClosed) onClosed(serial->second);
+        serials_.erase(serial);
+    }
     if (onConnections) onConnections(connections_.size());
 }
 

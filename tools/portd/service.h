@@ -29,6 +29,13 @@ public:
     // Called for each connection opened and closed (count after the change).
     std::function<void(std::size_t connections)> onConnections;
 
+    // Test hooks: every request of every connection in the order performed,
+    // and each connection's end. Connections are numbered from 1 as accepted.
+    std::function<void(std::uint64_t connection, std::uint32_t code, const std::uint8_t* input,
+                       std::uint32_t length)>
+        onRequest;
+    std::function<void(std::uint64_t connection)> onClosed;
+
     std::uint64_t requests() const { return requests_; }
 
 private:
@@ -42,6 +49,8 @@ private:
     int listener_;
     int stop_;
     std::map<int, std::unique_ptr<Connection>> connections_;
+    std::map<int, std::uint64_t> serials_;
+    std::uint64_t accepted_ = 0;
     std::uint64_t requests_ = 0;
 };
 

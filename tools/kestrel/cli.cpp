@@ -1,0 +1,219 @@
+#include "kestrel/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "kestrel/commands.h"
+#include "kestrel/exit_codes.h"
+#include "kestrel/options.h"
+
+namespace kestrel_tool {
+namespace {
+
+// An integer from `low` to `high`; otherwise the message names what is
+// wrong and what would be right.
+// `unknownWord`: out of range means there is no such thing ("unknown MCB
+// number 17") rather than a value too big or too small.
+CLI::Validator Within(long long low, long long high, const std::string& what,
+                      bool unknownWord = false) {
+    std::string range = std::to_string(low) + " to " + std::to_string(high);
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            errno = 0;
+            char* end = nullptr;
+            long long value = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || end == text.c_str() || *end != '\0' || errno == ERANGE)
+                return what + " must be a whole number, not \"" + text + "\"";
+            if (value < low || value > high)
+                return (unknownWord ? "unknown " + what + " " + text
+                                    : what + " " + text + " is out of range") +
+                       ": valid " + what + "s are " + range;
+            return std::string();
+        },
+        range, what);
+}
+
+void AddTarget(CLI::App* command, DetectorArgs* target) {
+    command->add_option("MCB", target->mcb, "MCB number, 9 to 16")
+        ->required()
+        ->check(Within(9, 16, "MCB number", true));
+    command->add_option("DET", target->det, "detector number within the MCB, from 1")
+        ->required()
+        ->check(Within(1, 16, "detector number", true));
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    CLI::App app{"kestrel: the command-line host of the Kestrel add-in. It loads the add-in "
+                 "library as the host library does and reaches the MCB units on the printer "
+                 "port through it (on Linux: through the driver service of the Windows "
+                 "directory, or a simulated chain served in process).\n\n"
+                 "Start with:  kestrel demo",
+                 "kestrel"};
+    app.require_subcommand(1);
+    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no; 2 bad usage or input; "
+               "3 the add-in library or the driver service is not available.");
+    app.fallthrough();
+
+    GlobalOptions global;
+    app.add_option("--windir", global.windir,
+                   "Windows directory of the system to use (default: $WINDIR, else "
+                   "/var/lib/hvnacc32; with --sim: a temporary one)")
+        ->type_name("DIR");
+    auto* simOption = app.add_option("--sim", global.simConfig,
+                                     "serve the chain described in this file in process, for "
+                                     "this run")
+                          ->type_name("CONFIG");
+    auto* simDemo = app.add_flag("--sim-demo", global.simDemo,
+                                 "serve the built-in demo chain in process, for this run");
+    simOption->excludes(simDemo);
+    app.add_option("--addin", global.addinPath,
+                   "the add-in library (default: $KESTREL_ADDIN, else kestrel.so beside this "
+                   "program)")
+        ->type_name("PATH");
+    app.add_option("--trace", global.trace,
+                   "the add-in's trace level (0 errors and start-up, 1 progress, 3 detail), "
+                   "written to standard error; without it the trace is not shown")
+        ->type_name("LEVEL")
+        ->check(Within(0, 1000, "trace level"));
+    app.add_flag("--progress", global.progress,
+                 "show the progress bar of reads even when standard error is no terminal");
+
+    std::function<int()> run;
+
+    auto* list = app.add_subcommand("list", "list the units and their detectors");
+    list->callback([&] { run = [&] { return RunList(global); }; });
+
+    RawArgs raw;
+    auto* rawCommand = app.add_subcommand("raw", "send one command to an MCB and show its answer");
+    AddTarget(rawCommand, &raw.target);
+    rawCommand->add_option("COMMAND", raw.command, "the command text, e.g. \"SHOW_VERS\"")
+        ->required();
+    rawCommand->callback([&] { run = [&] { return RunRaw(global, raw); }; });
+
+    ReadArgs read;
+    auto* readCommand = app.add_subcommand(
+        "read", "read a spectrum; export it as CSV or N42 or plot it as PNG (no file: CSV on "
+                "standard output)");
+    AddTarget(readCommand, &read.target);
+    readCommand->add_option("--start", read.start, "first channel (default 0)")
+        ->check(Within(0, 65535, "start channel"));
+    readCommand->add_option("--count", read.count, "number of channels (default: to the end)")
+        ->check(Within(1, 65536, "channel count"));
+    readCommand->add_option("--view", read.view, "view number (default 0)")
+        ->check(Within(0, 1000, "view number"));
+    readCommand->add_option("--csv", read.csv, "write CSV (channel,counts) to this file ('-': "
+                                               "standard output)")
+        ->type_name("FILE");
+    readCommand->add_option("--n42", read.n42, "write an ANSI N42.42 XML document to this file")
+        ->type_name("FILE");
+    readCommand->add_option("--png", read.png, "plot the spectrum into this PNG file")
+        ->type_name("FILE");
+    readCommand->callback([&] { run = [&] { return RunRead(global, read); }; });
+
+    RoiArgs roi;
+    auto* roiCommand = app.add_subcommand("roi", "set or clear a region of interest");
+    roiCommand->require_subcommand(1);
+    for (bool clear : {false, true}) {
+        auto* command = roiCommand->add_subcommand(
+            clear ? "clear" : "set", clear ? "clear the ROI marks of a run of channels"
+                                           : "mark a run of channels as a region of interest");
+        AddTarget(command, &roi.target);
+        command->add_option("START", roi.start, "first channel")
+            ->required()
+            ->check(Within(0, 4294967295LL, "start channel"));
+        command->add_option("LENGTH", roi.length, "number of channels")
+            ->required()
+            ->check(Within(1, 4294967295LL, "length"));
+        command->add_option("--view", roi.view, "view number (default 0)")
+            ->check(Within(0, 1000, "view number"));
+        command->callback([&, clear] {
+            roi.clear = clear;
+            run = [&] { return RunRoi(global, roi); };
+        });
+    }
+
+    LockArgs lock;
+    auto* lockCommand = app.add_subcommand("lock", "lock a detector for an owner");
+    AddTarget(lockCommand, &lock.target);
+    lockCommand->add_option("NUMBER", lock.number, "lock number, 1 to 4294967295")
+        ->required()
+        ->check(Within(1, 4294967295LL, "lock number"));
+    lockCommand->add_option("OWNER", lock.owner, "who holds the lock")->required();
+    lockCommand->callback([&] { run = [&] { return RunLock(global, lock); }; });
+
+    DetectorArgs unlock;
+    auto* unlockCommand = app.add_subcommand("unlock", "release a detector's lock");
+    AddTarget(unlockCommand, &unlock);
+    unlockCommand->callback([&] { run = [&] { return RunUnlock(global, unlock); }; });
+
+    DescribeArgs describe;
+    auto* describeCommand = app.add_subcommand("describe", "store a detector's description");
+    AddTarget(describeCommand, &describe.target);
+    describeCommand->add_option("TEXT", describe.text, "the description")->required();
+    describeCommand->callback([&] { run = [&] { return RunDescribe(global, describe); }; });
+
+    SetIdArgs setId;
+    auto* setIdCommand = app.add_subcommand("set-id", "store a detector's identifier");
+    AddTarget(setIdCommand, &setId.target);
+    setIdCommand->add_option("NUMBER", setId.id, "the identifier, 0 to 4294967295")
+        ->required()
+        ->check(Within(0, 4294967295LL, "identifier"));
+    setIdCommand->callback([&] { run = [&] { return RunSetId(global, setId); }; });
+
+    StartTimeArgs startTime;
+    auto* startTimeCommand = app.add_subcommand(
+        "start-time", "stamp a detector's start time with the current time and show it");
+    AddTarget(startTimeCommand, &startTime.target);
+    startTimeCommand->add_flag("--show", startTime.showOnly, "only show it, stamp nothing");
+    startTimeCommand->callback([&] { run = [&] { return RunStartTime(global, startTime); }; });
+
+    TraceArgs trace;
+    auto* traceCommand = app.add_subcommand(
+        "trace", "open the add-in at a trace level and show its start-up trace (any other "
+                 "subcommand takes --trace LEVEL)");
+    traceCommand->add_option("LEVEL", trace.level, "trace level, 0 to 1000")
+        ->required()
+        ->check(Within(0, 1000, "trace level"));
+    traceCommand->callback([&] { run = [&] { return RunTrace(global, trace); }; });
+
+    DemoArgs demo;
+    auto* demoCommand = app.add_subcommand(
+        "demo", "the whole tour on a built-in simulated chain, no set-up needed: list, start "
+                "an acquisition, read, export CSV and N42, plot PNG");
+    demoCommand->add_option("--out", demo.out, "directory for the files (default "
+                                               "./kestrel-demo-out)")
+        ->type_name("DIR");
+    demoCommand->add_option("--seconds", demo.seconds, "how long to let the counts grow "
+                                                       "(default 1.5)");
+    demoCommand->callback([&] { run = [&] { return RunDemo(global, demo); }; });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // A misspelt subcommand is left over as an extra argument, and
+        // CLI11 would only say that a subcommand is required.
+        CLI::App* reached = &app;
+        while (!reached->get_subcommands().empty()) reached = reached->get_subcommands().front();
+        bool takesSubcommand =
+            !reached->get_subcommands([](CLI::App*) { return true; }).empty();
+        std::vector<std::string> leftover = app.remaining(true);
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && takesSubcommand &&
+            !leftover.empty()) {
+            std::fprintf(stderr, "unknown subcommand \"%s\"\nRun with --help for the subcommands.\n",
+                         leftover.front().c_str());
+            return kExitUsage;
+        }
+        int code = app.exit(error);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    if (!run) return kExitUsage;  // parse guarantees a subcommand; kept for safety
+    return run();
+}
+
+}  // namespace kestrel_tool

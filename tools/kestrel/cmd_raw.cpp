@@ -1,0 +1,34 @@
+// `raw`: one command to an MCB, as the host's raw command channel sends it.
+#include <cstdio>
+
+#include "kestrel/commands.h"
+#include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
+#include "kestrel/reply_text.h"
+#include "kestrel/session.h"
+
+namespace kestrel_tool {
+
+int RunRaw(const GlobalOptions& options, const RawArgs& args) {
+    if (args.command.empty()) throw ToolError(kExitUsage, "the command is empty");
+    Session session(options, ChainFromOptions(options));
+    session.RequireDetector(args.target);
+    CommandResult result = session.addin().SendCommand(args.target.mcb, args.target.det,
+                                                       args.command);
+    std::printf("response: %s\n", Printable(result.response).c_str());
+    std::printf("status: %d %d\n", result.localErr, result.status2);
+    if (!result.completed) {
+        Say("the exchange with MCB " + std::to_string(args.target.mcb) + " failed (" +
+            LocalErrMeaning(result.localErr) + ")");
+        return kExitFailed;
+    }
+    if (result.localErr != 0) {
+        Say("MCB " + std::to_string(args.target.mcb) + " refused \"" + args.command +
+            "\" (status " + std::to_string(result.localErr) + " " +
+            std::to_string(result.status2) + ")");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace kestrel_tool

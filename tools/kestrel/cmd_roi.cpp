@@ -1,0 +1,52 @@
+// `roi set` and `roi clear`: mark or unmark a run of channels.
+#include <cstdio>
+
+#include "kestrel/commands.h"
+#include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
+#include "kestrel/reply_text.h"
+#include "kestrel/session.h"
+
+namespace kestrel_tool {
+namespace {
+
+std::string RoiFailure(std::int32_t code) {
+    switch (code) {
+    case -1: return "the detector or its selection was not usable";
+    case -2: return "the MCB did not answer in time";
+    case -3: return "the exchange failed after its retries";
+    case -6: return "the MCB refused the command";
+    default: return "result " + std::to_string(code);
+    }
+}
+
+}  // namespace
+
+int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
+    Session session(options, ChainFromOptions(options));
+    session.RequireDetector(args.target);
+    Addin& addin = session.addin();
+    std::uint32_t channels = addin.DetectorChannels(args.target.mcb, args.target.det);
+    if (args.start >= channels || args.start + args.length > channels)
+        throw ToolError(kExitUsage, "channels " + std::to_string(args.start) + " to " +
+                                        std::to_string(args.start + args.length - 1) +
+                                        " are outside the " + std::to_string(channels) +
+                                        " channels of MCB " + std::to_string(args.target.mcb) +
+                                        " detector " + std::to_string(args.target.det));
+    std::uint32_t start = static_cast<std::uint32_t>(args.start);
+    std::uint32_t length = static_cast<std::uint32_t>(args.length);
+    RoiResult result = args.clear
+                           ? addin.ClearRoi(args.target.mcb, args.target.det, start, length, args.view)
+                           : addin.SetRoi(args.target.mcb, args.target.det, start, length, args.view);
+    std::printf("roi %s channels %u to %u: result %d, status %d %d\n", args.clear ? "clear" : "set",
+                start, start + length - (length ? 1 : 0), result.code, result.localErr,
+                result.status2);
+    if (result.code != 1) {
+        Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
+            RoiFailure(result.code));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace kestrel_tool

@@ -1,0 +1,15 @@
+// A spectrum as CSV: a header line, then one "channel,counts" row per
+// channel.
+#pragma once
+
+#include <string>
+
+#include "kestrel/spectrum.h"
+
+namespace kestrel_tool {
+
+// `path` "-" writes to standard output. Throws ToolError (usage) when the
+// file cannot be written.
+void WriteCsv(const Spectrum& spectrum, const std::string& path);
+
+}  // namespace kestrel_tool

@@ -1,0 +1,14 @@
+// A spectrum as an ANSI N42.42 document: RadInstrumentData with one
+// RadMeasurement whose Spectrum holds the counts in ChannelData.
+#pragma once
+
+#include <string>
+
+#include "kestrel/spectrum.h"
+
+namespace kestrel_tool {
+
+// Throws ToolError (usage) when the file cannot be written.
+void WriteN42(const Spectrum& spectrum, const std::string& path);
+
+}  // namespace kestrel_tool

@@ -1,0 +1,76 @@
+// The command line: the global options and each subcommand's arguments.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel_tool {
+
+struct GlobalOptions {
+    std::string windir;     // empty: $WINDIR, else the system default
+    std::string simConfig;  // serve this chain in process for the run
+    bool simDemo = false;   // serve the built-in demo chain in process
+    std::string addinPath;  // empty: $KESTREL_ADDIN, else beside the program
+    int trace = -1;         // the add-in's trace level; -1: trace not shown
+    bool progress = false;  // progress bar even when not on a terminal
+};
+
+struct DetectorArgs {
+    int mcb = 0;
+    int det = 0;
+};
+
+struct RawArgs {
+    DetectorArgs target;
+    std::string command;
+};
+
+struct ReadArgs {
+    DetectorArgs target;
+    long long start = 0;
+    long long count = -1;  // -1: to the detector's last channel
+    int view = 0;
+    std::string csv;
+    std::string n42;
+    std::string png;
+};
+
+struct RoiArgs {
+    bool clear = false;
+    DetectorArgs target;
+    long long start = 0;
+    long long length = 0;
+    int view = 0;
+};
+
+struct LockArgs {
+    DetectorArgs target;
+    long long number = 0;
+    std::string owner;
+};
+
+struct DescribeArgs {
+    DetectorArgs target;
+    std::string text;
+};
+
+struct SetIdArgs {
+    DetectorArgs target;
+    long long id = 0;
+};
+
+struct StartTimeArgs {
+    DetectorArgs target;
+    bool showOnly = false;
+};
+
+struct TraceArgs {
+    int level = 0;
+};
+
+struct DemoArgs {
+    std::string out = "kestrel-demo-out";
+    double seconds = 1.5;  // how long the demo lets counts grow
+};
+
+}  // namespace kestrel_tool

@@ -1,0 +1,64 @@
+#include "kestrel/scratch_dir.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "kestrel/exit_codes.h"
+
+namespace kestrel_tool {
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    std::remove(path);
+    return 0;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+    // In /tmp and short: the driver socket inside must fit a Unix socket
+    // address.
+    std::string pattern = "/tmp/kestrel-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr)
+        throw ToolError(kExitEnvironment,
+                        std::string("cannot create a temporary directory: ") + std::strerror(errno));
+    path_ = buffer.data();
+}
+
+ScratchDir::~ScratchDir() { ::nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+void MakeDirectories(const std::string& path) {
+    for (std::size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
+        std::string prefix = path.substr(0, pos);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+            throw ToolError(kExitUsage,
+                            "cannot create directory " + prefix + ": " + std::strerror(errno));
+        if (pos == std::string::npos) break;
+    }
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw ToolError(kExitUsage, path + " is not a directory");
+}
+
+void RequireWritableFile(const std::string& path) {
+    if (path == "-") return;
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat info;
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        throw ToolError(kExitUsage, "cannot write " + path + ": no directory " + directory);
+    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+        throw ToolError(kExitUsage, "cannot write " + path + ": " + std::strerror(errno));
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw ToolError(kExitUsage, "cannot write " + path + ": it is a directory");
+}
+
+}  // namespace kestrel_tool

@@ -1,0 +1,30 @@
+// A private directory for one run (a Windows directory for the simulated
+// system), removed with its contents at the end.
+#pragma once
+
+#include <string>
+
+namespace kestrel_tool {
+
+class ScratchDir {
+public:
+    // Throws ToolError (environment) when no directory can be made.
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Creates the directory and its parents; throws ToolError (usage) with the
+// reason when it cannot.
+void MakeDirectories(const std::string& path);
+// Throws ToolError (usage) unless a file can be created at `path` (its
+// directory exists and is writable); "-" (standard output) always can.
+void RequireWritableFile(const std::string& path);
+
+}  // namespace kestrel_tool
