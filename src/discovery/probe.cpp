@@ -83,13 +83,15 @@ void Identify(std::int32_t nMcb, McbRecord& record, char* szResp) {
 }
 
 void Configure(std::int32_t nMcb, McbRecord& record, char* szResp) {
-    record.wTotalChannels = DEFAULT_CHANNELS;
-    if (record.bDevices) {
-        for (int i = 0; i < FOUR_DEVICES; ++i) record.wChannels[i] = DEFAULT_CHANNELS;
-        record.nDetectors = FOUR_DEVICES;
-    } else {
-        record.wChannels[0] = DEFAULT_CHANNELS;
-        record.nDetectors = 1;
+    // Found out first and written after the query: a process killed during
+    // it must not leave the defaults in a record that others go on using.
+    std::uint16_t wTotal = DEFAULT_CHANNELS;
+    std::uint16_t wPerInput = DEFAULT_CHANNELS;
+    std::int32_t nDetectors = FOUR_DEVICES;
+    std::int32_t nInputEntries = FOUR_DEVICES;  // entries of wChannels set to wPerInput
+    if (!record.bDevices) {
+        nDetectors = 1;
+        nInputEntries = 1;
         std::int32_t nLen = Query(nMcb, "SHOW_CONF", 100, szResp);
         if (nLen >= 95 && nLen <= 97 && szResp[0] == '$' && szResp[1] == 'J') {
             long nCount = FixedField(szResp, 7, 11);
@@ -102,13 +104,16 @@ void Configure(std::int32_t nMcb, McbRecord& record, char* szResp) {
             // every segment after the first would be addressed wrongly.
             std::int32_t nReported = 1;
             if (nCount >= 1 && nCount <= MAX_REPORTED_DETECTORS) nReported = static_cast<std::int32_t>(nCount);
-            record.nDetectors = nReported > MAX_DETECTORS ? MAX_DETECTORS : nReported;
-            std::uint16_t wTotal = static_cast<std::uint16_t>(nTotal);
-            record.wTotalChannels = wTotal >= 256 ? wTotal : DEFAULT_CHANNELS;
-            for (std::int32_t i = 0; i < record.nDetectors; ++i)
-                record.wChannels[i] = static_cast<std::uint16_t>(record.wTotalChannels / nReported);
+            nDetectors = nReported > MAX_DETECTORS ? MAX_DETECTORS : nReported;
+            nInputEntries = nDetectors;
+            std::uint16_t wReportedTotal = static_cast<std::uint16_t>(nTotal);
+            wTotal = wReportedTotal >= 256 ? wReportedTotal : DEFAULT_CHANNELS;
+            wPerInput = static_cast<std::uint16_t>(wTotal / nReported);
         }
     }
+    record.wTotalChannels = wTotal;
+    for (std::int32_t i = 0; i < nInputEntries; ++i) record.wChannels[i] = wPerInput;
+    record.nDetectors = nDetectors;
     record.nCurDevSeg = -1;
     record.nCurView = -1;
     DebugTrace(1, "MCB %d has %u dets, %u total channels and %u chans per dev/seg\r\n", nMcb,
@@ -116,11 +121,12 @@ void Configure(std::int32_t nMcb, McbRecord& record, char* szResp) {
                static_cast<unsigned>(record.wChannels[0]));
 }
 
-void QueryFeatures(std::int32_t nMcb, McbRecord& record, std::int32_t nDet, char* szResp) {
-    const std::int32_t i = nDet - 1;
-    std::uint32_t* pdwWords = record.dwFeatures[i];
+// The feature words and masks of one detector, into the given buffers
+// (which hold the record's current values on entry).
+void AskFeatures(std::int32_t nMcb, const McbRecord& record, std::int32_t nDet, char* szResp,
+                 std::uint32_t* pdwWords, std::uint32_t* pdwDataMask, std::uint32_t* pdwAuxMask) {
     HostGuessFeatures()(record.szVersion, nDet, pdwWords, FEATURE_WORDS);
-    HostGuessMasks()(record.szVersion, nDet, &record.dwDataMask[i], &record.dwAuxMask[i]);
+    HostGuessMasks()(record.szVersion, nDet, pdwDataMask, pdwAuxMask);
     if (!record.bResponding || !SetDevSeg(nMcb, nDet, 1)) return;
 
     std::int32_t nLen = Query(nMcb, "SHOW_FEAT", 128, szResp);
@@ -134,9 +140,23 @@ void QueryFeatures(std::int32_t nMcb, McbRecord& record, std::int32_t nDet, char
     if (MaskReplyOk(nLen, szResp)) {
         std::uint32_t masks[2];
         ReadNumbers(szResp, masks, 2);
-        record.dwDataMask[i] = masks[0];
-        record.dwAuxMask[i] = masks[1];
+        *pdwDataMask = masks[0];
+        *pdwAuxMask = masks[1];
     }
+}
+
+void QueryFeatures(std::int32_t nMcb, McbRecord& record, std::int32_t nDet, char* szResp) {
+    // Gathered aside and written once the exchanges are over, as in
+    // Configure: a killed prober must not leave the guessed words (which
+    // say, for one, that values live in the INI file) in the record.
+    const std::int32_t i = nDet - 1;
+    std::uint32_t words[FEATURE_WORDS];
+    std::memcpy(words, record.dwFeatures[i], sizeof words);
+    std::uint32_t dwDataMask = record.dwDataMask[i], dwAuxMask = record.dwAuxMask[i];
+    AskFeatures(nMcb, record, nDet, szResp, words, &dwDataMask, &dwAuxMask);
+    std::memcpy(record.dwFeatures[i], words, sizeof words);
+    record.dwDataMask[i] = dwDataMask;
+    record.dwAuxMask[i] = dwAuxMask;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "addin/kestrel.h"
 #include "addin/trace.h"
 #include "port/device_memory.h"
+#include "port/le32.h"
 #include "protocol/selection.h"
 
 std::int64_t Kestrel::ChannelAddress(const char* szWho, const McbRecord& record, std::int32_t nDet,
@@ -65,11 +66,7 @@ std::int32_t Kestrel::SetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_
         std::uint32_t dwAddress = static_cast<std::uint32_t>((qwAddress + i) * 4);
         unsigned char word[4] = {0, 0, 0, 0};
         ReadDeviceMemory(dwAddress, 4, word);
-        std::uint32_t dwCurrent = static_cast<std::uint32_t>(word[0]) | (static_cast<std::uint32_t>(word[1]) << 8) |
-                                  (static_cast<std::uint32_t>(word[2]) << 16) |
-                                  (static_cast<std::uint32_t>(word[3]) << 24);
-        std::uint32_t dwNew = (dwCurrent & ~dwMask) | (pdwValues[i] & dwMask);
-        for (int b = 0; b < 4; ++b) word[b] = static_cast<unsigned char>(dwNew >> (8 * b));
+        PutLE32(word, (GetLE32(word) & ~dwMask) | (pdwValues[i] & dwMask));
         WriteDeviceMemory(dwAddress, 4, word);
     }
     return 1;

@@ -4,15 +4,9 @@
 
 #include "addin/process_state.h"
 #include "platform/platform.h"
+#include "port/le32.h"
 
 namespace {
-
-void PutLE32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 bool IsNt() { return Process().dwPlatformId == platform::kPlatformNt; }
 

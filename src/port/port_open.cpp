@@ -7,6 +7,7 @@
 #include "addin/trace.h"
 #include "platform/platform.h"
 #include "port/device_memory.h"
+#include "port/le32.h"
 
 namespace {
 
@@ -82,10 +83,8 @@ void OpenNtDriver() {
         CloseDriver();
         return;
     }
-    unsigned char address[4] = {static_cast<unsigned char>(uPrinterPortAddr),
-                                 static_cast<unsigned char>(uPrinterPortAddr >> 8),
-                                 static_cast<unsigned char>(uPrinterPortAddr >> 16),
-                                 static_cast<unsigned char>(uPrinterPortAddr >> 24)};
+    unsigned char address[4];
+    PutLE32(address, uPrinterPortAddr);
     std::uint32_t dwReturned = 0;
     os.DriverIoctl(process.hPortDriver, NT_SET_PORT, address, 4, address, 4, &dwReturned);
 }
@@ -102,17 +101,13 @@ void OpenW95Driver() {
         return;
     }
     process.nLptPort = static_cast<std::int32_t>(os.ProfileInt("CONFIG", "LPT", 0, INI_FILE));
-    unsigned char lpt[4] = {static_cast<unsigned char>(process.nLptPort),
-                            static_cast<unsigned char>(process.nLptPort >> 8),
-                            static_cast<unsigned char>(process.nLptPort >> 16),
-                            static_cast<unsigned char>(process.nLptPort >> 24)};
+    unsigned char lpt[4];
+    PutLE32(lpt, static_cast<std::uint32_t>(process.nLptPort));
     // A request that fails leaves the word at 0, which reads as "no LPT".
     unsigned char result[4] = {0, 0, 0, 0};
     std::uint32_t dwReturned = 0;
     os.DriverIoctl(process.hPortDriver, W95_SET_LPT, lpt, 4, result, 4, &dwReturned);
-    std::int32_t nResult = static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(result[0]) | (static_cast<std::uint32_t>(result[1]) << 8) |
-        (static_cast<std::uint32_t>(result[2]) << 16) | (static_cast<std::uint32_t>(result[3]) << 24));
+    std::int32_t nResult = static_cast<std::int32_t>(GetLE32(result));
     switch (nResult) {
     case 0:
         DebugTrace(0, "Kestrel::ProcessStartup(): Error opening printer port, no LPT to open\r\n");

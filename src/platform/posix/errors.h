@@ -1,5 +1,6 @@
-// Win32-style error numbers on POSIX: the calling thread's last error, the
-// translation of errno values, and the system's text for a number.
+// Win32-style error numbers on POSIX (the calling thread's last error, the
+// translation of errno values, the system's text for a number) and the
+// debugger output they are reported on.
 #pragma once
 
 #include <cstdint>
@@ -46,12 +47,6 @@ const char* SystemMessage(std::uint32_t error);
 // (terminator excluded), or 0 with the buffer untouched when there is no
 // text or it does not fit.
 std::uint32_t FormatSystemMessage(std::uint32_t error, char* buffer, int size);
-
-}  // namespace posix
-}  // namespace platform
-
-namespace platform {
-namespace posix {
 
 // The debugger output of this platform: standard error, unbuffered, each
 // text in one write so lines of concurrent processes do not interleave.

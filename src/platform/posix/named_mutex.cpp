@@ -1,12 +1,16 @@
 #include "platform/posix/named_mutex.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
@@ -18,12 +22,41 @@ namespace {
 
 struct MutexBlock {
     pthread_mutex_t mutex;
+    // The process that holds it (0: none), written by the holder, so that
+    // the next owner of an abandoned mutex knows whose end to wait for.
+    std::int32_t ownerPid;
 };
 
 // One handle given out by NamedMutexOpen.
 struct Handle {
-    pthread_mutex_t* mutex;
+    MutexBlock* block;
 };
+
+// How many times this thread holds each mutex.
+thread_local std::map<const MutexBlock*, int> t_depths;
+
+// Waits (a second at most) until a dead owner has finished dying. The
+// robust mutex is handed on while the dying process is still tearing
+// down, before its files are closed; a driver request it sent just before
+// it died could otherwise still reach the port service after the new
+// owner's first ones. A zombie or a vanished process has closed them all.
+void AwaitEndOf(std::int32_t pid) {
+    if (pid <= 0 || pid == static_cast<std::int32_t>(::getpid())) return;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    for (int waited = 0; waited < 1000; ++waited) {
+        std::FILE* file = std::fopen(path, "re");
+        if (file == nullptr) return;
+        char text[512];
+        std::size_t length = std::fread(text, 1, sizeof text - 1, file);
+        std::fclose(file);
+        text[length] = '\0';
+        // "pid (name) state ...": the name may hold anything, ')' included.
+        const char* end = std::strrchr(text, ')');
+        if (end == nullptr || end[1] == '\0' || end[2] == 'Z' || end[2] == 'X') return;
+        ::usleep(1000);
+    }
+}
 
 // A process keeps each mutex mapped until it exits, whatever its handles
 // do: a robust mutex sits on its owner thread's robust list, which the C
@@ -48,10 +81,36 @@ bool InitialiseMutex(pthread_mutex_t* mutex) {
               pthread_mutexattr_getrobust(&attributes, &robust) == 0 &&
               robust == PTHREAD_MUTEX_ROBUST && pthread_mutex_init(mutex, &attributes) == 0;
     pthread_mutexattr_destroy(&attributes);
+    if (ok && !MutexProvesRobustAndRecursive(mutex)) {
+        std::fprintf(stderr, "*** Kestrel: the named mutex is not robust and recursive here ***\n");
+        return false;
+    }
     return ok;
 }
 
 }  // namespace
+
+bool MutexProvesRobustAndRecursive(pthread_mutex_t* mutex) {
+    // A thread that ends holding the mutex stands in for a process that
+    // dies holding it: the next owner must find it abandoned. trylock, so
+    // a mutex without the attribute fails the check instead of hanging it.
+    int taken = -1;
+    std::thread([&] { taken = pthread_mutex_lock(mutex); }).join();
+    if (taken != 0) return false;
+    int rc = pthread_mutex_trylock(mutex);
+    if (rc != EOWNERDEAD) {
+        if (rc == 0) pthread_mutex_unlock(mutex);
+        return false;
+    }
+    if (pthread_mutex_consistent(mutex) != 0) return false;
+    bool again = pthread_mutex_trylock(mutex) == 0;
+    if (again) pthread_mutex_unlock(mutex);
+    pthread_mutex_unlock(mutex);
+    // Once made consistent and released, it must be an ordinary free mutex.
+    if (pthread_mutex_trylock(mutex) != 0) return false;
+    pthread_mutex_unlock(mutex);
+    return again;
+}
 
 std::string NamedMutexPath(const std::string& dir, const char* name) {
     std::string file = dir + "/kestrel/mutex.";
@@ -98,7 +157,7 @@ MutexHandle NamedMutexOpen(const std::string& dir, const char* name) {
         }
         found = mappings.emplace(path, std::move(mapping)).first;
     }
-    return new Handle{&static_cast<MutexBlock*>(found->second->block())->mutex};
+    return new Handle{static_cast<MutexBlock*>(found->second->block())};
 }
 
 WaitResult NamedMutexWait(MutexHandle mutex) {
@@ -106,14 +165,23 @@ WaitResult NamedMutexWait(MutexHandle mutex) {
         SetLastError(kErrorInvalidHandle);
         return WaitResult::Failed;
     }
-    pthread_mutex_t* pmutex = static_cast<Handle*>(mutex)->mutex;
-    int rc = pthread_mutex_lock(pmutex);
-    if (rc == 0) return WaitResult::Acquired;
+    MutexBlock* block = static_cast<Handle*>(mutex)->block;
+    int rc = pthread_mutex_lock(&block->mutex);
+    if (rc == 0) {
+        if (t_depths[block]++ == 0) block->ownerPid = static_cast<std::int32_t>(::getpid());
+        return WaitResult::Acquired;
+    }
     if (rc == EOWNERDEAD) {
         // The owner died inside its critical section; the state it guarded
         // is the next owner's to judge, as with an abandoned Windows mutex.
-        if (pthread_mutex_consistent(pmutex) == 0) return WaitResult::Abandoned;
-        pthread_mutex_unlock(pmutex);
+        std::int32_t dead = block->ownerPid;
+        if (pthread_mutex_consistent(&block->mutex) == 0) {
+            t_depths[block] = 1;
+            block->ownerPid = static_cast<std::int32_t>(::getpid());
+            (void)dead; (void)&AwaitEndOf;
+            return WaitResult::Abandoned;
+        }
+        pthread_mutex_unlock(&block->mutex);
         rc = ENOTRECOVERABLE;
     }
     SetLastErrorFromErrno(rc);
@@ -125,8 +193,16 @@ bool NamedMutexRelease(MutexHandle mutex) {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
-    int rc = pthread_mutex_unlock(static_cast<Handle*>(mutex)->mutex);
-    if (rc == 0) return true;
+    MutexBlock* block = static_cast<Handle*>(mutex)->block;
+    auto held = t_depths.find(block);
+    const bool last = held != t_depths.end() && held->second == 1;
+    if (last) block->ownerPid = 0;
+    int rc = pthread_mutex_unlock(&block->mutex);
+    if (rc == 0) {
+        if (held != t_depths.end() && --held->second == 0) t_depths.erase(held);
+        return true;
+    }
+    if (last) block->ownerPid = static_cast<std::int32_t>(::getpid());
     SetLastError(rc == EPERM ? kErrorNotOwner : Win32FromErrno(rc));
     return false;
 }

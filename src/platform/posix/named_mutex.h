@@ -3,7 +3,10 @@
 //
 // Robust: when its owner dies holding it, the next waiter acquires it with
 // EOWNERDEAD (reported as Abandoned), makes it consistent and goes on, as a
-// Windows mutex is abandoned to the next waiter. Recursive: the owning
+// Windows mutex is abandoned to the next waiter. It first waits (bounded)
+// until the dead owner's process has closed its files, so that nothing the
+// dead one sent to the port service can arrive after the new owner's own
+// requests; the holder's process id is kept beside the mutex for that. Recursive: the owning
 // thread may take it again, and releases it once per acquisition. Whatever
 // depth a dead owner left, the next owner holds it once.
 //
@@ -12,6 +15,8 @@
 // afresh when the last one is gone, as a Windows mutex ceases to exist with
 // its last handle.
 #pragma once
+
+#include <pthread.h>
 
 #include <string>
 
@@ -27,6 +32,13 @@ WaitResult NamedMutexWait(MutexHandle mutex);
 // False (last error: not owner) when the calling thread does not hold it.
 bool NamedMutexRelease(MutexHandle mutex);
 void NamedMutexClose(MutexHandle mutex);
+
+// The first opener's self-check of a newly built mutex, before any other
+// process can reach it: a thread that ends holding it leaves it abandoned
+// to the next owner (the robust attribute is in force), that owner can take
+// it again (recursive), and once made consistent it is free. A mutex that
+// fails is not handed out.
+bool MutexProvesRobustAndRecursive(pthread_mutex_t* mutex);
 
 // The file that holds the mutex of that name: names may hold any character,
 // files only some.

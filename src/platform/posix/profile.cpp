@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +19,12 @@
 namespace platform {
 namespace posix {
 namespace {
+
+std::atomic<ProfileWriteStepHook> g_stepHook{nullptr};
+
+void Step(const char* step) {
+    if (ProfileWriteStepHook hook = g_stepHook.load()) hook(step);
+}
 
 // The whole file; false when it cannot be read (a missing file reads as
 // empty, with errno ENOENT).
@@ -67,14 +74,27 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
+    Step("temporary created");
     struct stat info;
     mode_t mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
+    bool ok = ::fchmod(fd.get(), mode) == 0;
+    if (ok) {
+        // In two halves, so a test can stop the writer between them.
+        std::size_t half = text.size() / 2;
+        ok = WriteAll(fd.get(), text.substr(0, half));
+        if (ok) Step("half written");
+        ok = ok && WriteAll(fd.get(), text.substr(half));
+    }
+    if (ok) Step("written");
+    ok = ok && ::fsync(fd.get()) == 0;
     int error = errno;
     fd.reset();
+    if (ok) Step("synced");
     if (ok && ::rename(temp.data(), path.c_str()) == 0) {
+        Step("renamed");
         UniqueFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.valid()) ::fsync(dir.get());
+        Step("directory synced");
         return true;
     }
     if (ok) error = errno;
@@ -121,6 +141,8 @@ std::uint32_t CopyText(const std::string& text, char* buffer, std::uint32_t size
 }
 
 }  // namespace
+
+void SetProfileWriteStepHook(ProfileWriteStepHook hook) { g_stepHook.store(hook); }
 
 std::uint32_t ParseProfileInt(const std::string& text) {
     std::size_t i = 0;
@@ -189,12 +211,14 @@ bool ProfileWrite(const std::string& dir, const char* section, const char* key,
         SetLastErrorFromErrno(errno);
         return false;
     }
+    Step("locked");
     std::string text;
     bool exists = ReadFile(path, &text);
     if (!exists && errno != ENOENT) {
         SetLastErrorFromErrno(errno);
         return false;
     }
+    Step("read");
     IniText ini(text);
     bool changed;
     if (key == nullptr) {

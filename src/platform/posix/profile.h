@@ -24,6 +24,11 @@ std::uint32_t ProfileString(const std::string& dir, const char* section, const c
 bool ProfileWrite(const std::string& dir, const char* section, const char* key,
                   const char* value, const char* file);
 
+// Test hook: called with a name at each step of a profile write, so a test
+// can end the process at any of them. Null (the default): no hook.
+using ProfileWriteStepHook = void (*)(const char* step);
+void SetProfileWriteStepHook(ProfileWriteStepHook hook);
+
 // The integer at the start of a profile value, as GetPrivateProfileIntA
 // reads it: blanks, a sign, decimal digits or "0x" and hex digits; 0 when
 // no digits follow.

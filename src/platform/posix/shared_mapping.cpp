@@ -5,11 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace platform {
 namespace posix {
 namespace {
+
+std::atomic<SharedMappingStepHook> g_stepHook{nullptr};
+
+void Step(const std::string& path, const char* step) {
+    if (SharedMappingStepHook hook = g_stepHook.load()) hook(path.c_str(), step);
+}
 
 bool Resize(int fd, std::size_t size) {
     int rc;
@@ -26,6 +33,8 @@ void* Map(int fd, std::size_t size) {
 
 }  // namespace
 
+void SetSharedMappingStepHook(SharedMappingStepHook hook) { g_stepHook.store(hook); }
+
 std::unique_ptr<SharedMapping> SharedMapping::Open(const std::string& path, std::size_t size,
                                                    const Initialiser& initialise) {
     if (size == 0) {
@@ -34,20 +43,26 @@ std::unique_ptr<SharedMapping> SharedMapping::Open(const std::string& path, std:
     }
     UniqueFd gate = OpenOrCreate(path + ".init");
     if (!gate.valid() || !Flock(gate.get(), LOCK_EX)) return nullptr;
+    Step(path, "gate locked");
     UniqueFd fd = OpenOrCreate(path);
     if (!fd.valid()) return nullptr;
 
     void* block = nullptr;
     bool first = Flock(fd.get(), LOCK_EX | LOCK_NB);
     if (first) {
+        Step(path, "first");
         // Nobody holds the block: whatever the file holds is left over from
         // processes that are gone. Shrinking to nothing drops it all.
         if (!Resize(fd.get(), 0) || !Resize(fd.get(), size)) return nullptr;
+        Step(path, "cleared");
         block = Map(fd.get(), size);
         if (block == nullptr) return nullptr;
+        Step(path, "mapped");
         if (initialise) initialise(block, size);
+        Step(path, "initialised");
     } else {
         if (errno != EWOULDBLOCK) return nullptr;
+        Step(path, "second");
         // Holders of the block exist, so it was sized and initialised by
         // their first opener; a shorter file is not ours to use.
         struct stat info;
@@ -66,6 +81,7 @@ std::unique_ptr<SharedMapping> SharedMapping::Open(const std::string& path, std:
         errno = error;
         return nullptr;
     }
+    Step(path, "shared");
     if (block == nullptr) {
         block = Map(fd.get(), size);
         if (block == nullptr) return nullptr;

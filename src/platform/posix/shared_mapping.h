@@ -29,6 +29,13 @@
 namespace platform {
 namespace posix {
 
+// Test hook: called with the mapped file's path and a step name at each
+// step of Open ("gate locked", "first", "cleared", "mapped", "initialised",
+// "second", "shared"), so a test can stop or end an opener at any of them.
+// Null (the default): no hook.
+using SharedMappingStepHook = void (*)(const char* path, const char* step);
+void SetSharedMappingStepHook(SharedMappingStepHook hook);
+
 class SharedMapping {
 public:
     // Runs once in the first opener, on the zero-filled block, while every
