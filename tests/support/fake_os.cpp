@@ -172,15 +172,23 @@ bool FakeOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* i
         }
         requestLog.push_back(std::move(request));
     }
-    auto handle = handles_.find(driver);
-    bool ok = handle != handles_.end() && handle->second->Ioctl(code, in, inLen, out, outLen, returned);
-    flat_.clear();  // a flat address is good for the one request that carries it
+    // The last handle used is remembered: a run of requests goes to one
+    // driver, and the lookup would otherwise dominate the double's cost.
+    if (driver != cachedHandle_) {
+        auto handle = handles_.find(driver);
+        cachedHandle_ = driver;
+        cachedDriver_ = handle == handles_.end() ? nullptr : handle->second.get();
+    }
+    bool ok = cachedDriver_ && cachedDriver_->Ioctl(code, in, inLen, out, outLen, returned);
+    if (!flat_.empty()) flat_.clear();  // a flat address is good for the one request that carries it
     return ok;
 }
 
 void FakeOs::DriverClose(std::intptr_t driver) {
     ++driverCloses;
     handles_.erase(driver);
+    cachedHandle_ = platform::kInvalidHandle;
+    cachedDriver_ = nullptr;
 }
 
 std::uint32_t FakeOs::FlatAddress(const void* bytes) {

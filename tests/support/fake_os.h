@@ -130,6 +130,8 @@ private:
     std::map<std::intptr_t, std::shared_ptr<sim::EmulatedDriver>> handles_;
     std::shared_ptr<sim::EmulatedDriver> lastDriver_;
     std::intptr_t nextHandle_ = 0x100;
+    std::intptr_t cachedHandle_ = platform::kInvalidHandle;
+    sim::EmulatedDriver* cachedDriver_ = nullptr;
     std::map<std::uint32_t, const void*> flat_;
     std::uint32_t nextFlat_ = 0x10000;
     std::vector<std::unique_ptr<std::string>> regKeys_;

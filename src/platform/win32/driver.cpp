@@ -41,8 +41,12 @@ std::uint32_t Win32Os::FlatAddress(const void* bytes) {
 }
 
 void* Win32Os::HostFunction(const char* name) {
-    // The host is the program that loaded us: the process's main module.
-    FARPROC function = ::GetProcAddress(::GetModuleHandleA(nullptr), name);
+    // The host library is hvnacc32.dll, loaded in the process before us;
+    // a program that loads the add-in itself may export the functions from
+    // its own image instead.
+    FARPROC function = nullptr;
+    if (HMODULE host = ::GetModuleHandleA("hvnacc32.dll")) function = ::GetProcAddress(host, name);
+    if (!function) function = ::GetProcAddress(::GetModuleHandleA(nullptr), name);
     return reinterpret_cast<void*>(function);
 }
 
