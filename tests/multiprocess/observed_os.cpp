@@ -1,10 +1,13 @@
 #include "multiprocess/observed_os.h"
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 #include <thread>
 
 namespace kestrel_test {
@@ -45,6 +48,18 @@ platform::WaitResult ObservedOs::MutexWait(platform::MutexHandle mutex) {
     return result;
 }
 
+bool ObservedOs::SendUnanswered(std::uint32_t code, const void* in, std::uint32_t inLen) {
+    std::intptr_t driver = driver_.load();
+    if (driver == platform::kInvalidHandle) return false;
+    std::vector<std::uint8_t> request(12 + inLen);
+    PutLE32(&request[0], code);
+    PutLE32(&request[4], inLen);
+    PutLE32(&request[8], 0);
+    if (inLen != 0) std::memcpy(&request[12], in, inLen);
+    return ::send(static_cast<int>(driver), request.data(), request.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(request.size());
+}
+
 platform::WaitResult ObservedOs::LastWait() const { return t_lastWait; }
 
 void ObservedOs::SleepMs(std::uint32_t ms) {
@@ -79,6 +94,7 @@ bool ObservedOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const voi
     bool ok = native_.DriverIoctl(driver, code, in, inLen, out, outLen, returned);
     std::uint64_t count = ++requests_;
     if (count == dieAt_.load()) {
+        if (lastWords) lastWords();
         if (dieBySignal_.load()) ::kill(::getpid(), SIGKILL);
         ::_exit(86);
     }

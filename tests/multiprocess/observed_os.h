@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "platform/platform.h"
 
@@ -33,6 +34,12 @@ public:
     // `request` (counted from the last ResetRequests); 0 disarms. SIGKILL
     // when `bySignal`, _exit otherwise.
     void DieAtRequest(std::uint64_t request, bool bySignal);
+    // Called just before that death (to tell the parent when it came).
+    std::function<void()> lastWords;
+    // Sends a request down the driver connection and does not wait for the
+    // answer: a process that dies right after sending. False when there is
+    // no connection or the bytes did not go.
+    bool SendUnanswered(std::uint32_t code, const void* in, std::uint32_t inLen);
     // How this thread's last wait for the mutex ended.
     platform::WaitResult LastWait() const;
     // Polls without pausing: the simulated units answer at once, so the

@@ -1,6 +1,8 @@
 #include "multiprocess/served_system.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -224,12 +226,24 @@ ServedSystem::ServedSystem() : chain_(sim::Chain::Default()) {
         brackets_.OnRequest(connection, code, input, length);
     };
     service_->onClosed = [this](std::uint64_t connection) { brackets_.OnClosed(connection); };
-    service_->onConnections = [this](std::size_t count) { connections_.store(count); };
+    service_->onConnections = [this](std::size_t count) {
+        std::unique_lock<std::mutex> guard(pauseLock_);
+        if (pauseArmed_) {
+            // The parent's own connection: park the service here.
+            pauseArmed_ = false;
+            paused_ = true;
+            pauseChanged_.notify_all();
+            pauseChanged_.wait(guard, [this] { return !paused_; });
+            --count;
+        }
+        connections_.store(count);
+    };
     thread_ = std::thread([this] { service_->Run(); });
     serving_ = true;
 }
 
 ServedSystem::~ServedSystem() {
+    ResumeService();
     if (thread_.joinable()) {
         char byte = 1;
         ssize_t ignored = ::write(stop_[1], &byte, 1);
@@ -241,6 +255,30 @@ ServedSystem::~ServedSystem() {
     for (int fd : stop_)
         if (fd >= 0) ::close(fd);
     if (os_ && mutex_ != nullptr) os_->MutexClose(mutex_);
+}
+
+bool ServedSystem::PauseService() {
+    std::unique_lock<std::mutex> guard(pauseLock_);
+    pauseArmed_ = true;
+    guard.unlock();
+    pauser_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = dir_ / "dev/TarnDev";
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::connect(pauser_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
+    guard.lock();
+    return pauseChanged_.wait_for(guard, std::chrono::seconds(10), [this] { return paused_; });
+}
+
+void ServedSystem::ResumeService() {
+    {
+        std::lock_guard<std::mutex> guard(pauseLock_);
+        paused_ = false;
+    }
+    pauseChanged_.notify_all();
+    if (pauser_ >= 0) ::close(pauser_);
+    pauser_ = -1;
 }
 
 bool ServedSystem::WaitNoConnections(int timeoutMs) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -92,6 +93,12 @@ public:
     // Waits (bounded) until every client connection has closed.
     bool WaitNoConnections(int timeoutMs = 10000) const;
 
+    // Stops the service between two requests (it is then parked in
+    // accepting a connection of the parent's) until ResumeService; what
+    // clients send meanwhile waits in their sockets.
+    bool PauseService();
+    void ResumeService();
+
     // The shared table as this process maps it (the parent then holds the
     // block too, so it outlives the clients). Read it while holding the
     // add-in's mutex, or while every client is idle.
@@ -123,6 +130,10 @@ private:
     bool serving_ = false;
     BracketChecker brackets_;
     std::atomic<std::size_t> connections_{0};
+    std::mutex pauseLock_;
+    std::condition_variable pauseChanged_;
+    bool pauseArmed_ = false, paused_ = false;
+    int pauser_ = -1;
     std::unique_ptr<platform::posix::PosixOs> os_;
     platform::MutexHandle mutex_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "platform/posix/named_mutex.h"
 
+#include <dirent.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -35,27 +36,44 @@ struct Handle {
 // How many times this thread holds each mutex.
 thread_local std::map<const MutexBlock*, int> t_depths;
 
-// Waits (a second at most) until a dead owner has finished dying. The
-// robust mutex is handed on while the dying process is still tearing
-// down, before its files are closed; a driver request it sent just before
-// it died could otherwise still reach the port service after the new
-// owner's first ones. A zombie or a vanished process has closed them all.
-void AwaitEndOf(std::int32_t pid) {
-    if (pid <= 0 || pid == static_cast<std::int32_t>(::getpid())) return;
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    for (int waited = 0; waited < 1000; ++waited) {
-        std::FILE* file = std::fopen(path, "re");
-        if (file == nullptr) return;
+// Whether some thread of process `pid` has not yet finished its exit. A
+// thread that is a zombie, or gone, has dropped its share of the open
+// files; the process's files close with the last such thread. The leader's
+// state alone does not tell: it can be a zombie while other threads still
+// run.
+bool StillRunning(std::int32_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = ::opendir(path.c_str());
+    if (tasks == nullptr) return false;
+    bool running = false;
+    while (const dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.') continue;
+        std::string statPath = path + "/" + task->d_name + "/stat";
+        std::FILE* file = std::fopen(statPath.c_str(), "re");
+        if (file == nullptr) continue;  // released meanwhile
         char text[512];
         std::size_t length = std::fread(text, 1, sizeof text - 1, file);
         std::fclose(file);
         text[length] = '\0';
-        // "pid (name) state ...": the name may hold anything, ')' included.
+        // "tid (name) state ...": the name may hold anything, ')' included.
         const char* end = std::strrchr(text, ')');
-        if (end == nullptr || end[1] == '\0' || end[2] == 'Z' || end[2] == 'X') return;
-        ::usleep(1000);
+        if (end != nullptr && end[1] != '\0' && end[2] != 'Z' && end[2] != 'X') {
+            running = true;
+            break;
+        }
     }
+    ::closedir(tasks);
+    return running;
+}
+
+// Waits (a second at most) until a dead owner's process has finished dying.
+// The robust mutex is handed on while the dying process is still tearing
+// down, before its files are closed; a driver request it sent just before
+// it died could otherwise still reach the port service after the new
+// owner's first ones.
+void AwaitEndOf(std::int32_t pid) {
+    if (pid <= 0 || pid == static_cast<std::int32_t>(::getpid())) return;
+    for (int polls = 0; polls < 5000 && StillRunning(pid); ++polls) ::usleep(200);
 }
 
 // A process keeps each mutex mapped until it exits, whatever its handles
@@ -178,7 +196,7 @@ WaitResult NamedMutexWait(MutexHandle mutex) {
         if (pthread_mutex_consistent(&block->mutex) == 0) {
             t_depths[block] = 1;
             block->ownerPid = static_cast<std::int32_t>(::getpid());
-            (void)dead; (void)&AwaitEndOf;
+            AwaitEndOf(dead);
             return WaitResult::Abandoned;
         }
         pthread_mutex_unlock(&block->mutex);

@@ -1,5 +1,6 @@
 #include "platform/posix/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -66,9 +67,26 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Removes the temporaries of writers that died before their rename. The
+// caller holds the write lock, so no living writer owns one.
+void RemoveOrphanedTemporaries(const std::string& path) {
+    std::string directory = DirectoryOf(path);
+    std::string prefix = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1) + ".tmp";
+    DIR* listing = ::opendir(directory.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        // mkostemp's six characters follow the prefix.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            ::unlinkat(::dirfd(listing), name.c_str(), 0);
+    }
+    ::closedir(listing);
+}
+
 // Replaces the file with `text`: temporary file, sync, rename, sync of the
 // directory so the rename itself survives a power cut.
 bool ReplaceFile(const std::string& path, const std::string& text) {
+    RemoveOrphanedTemporaries(path);
     std::vector<char> temp(path.begin(), path.end());
     const char suffix[] = ".tmpXXXXXX";
     temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
