@@ -4,6 +4,21 @@
 
 namespace fake {
 
+sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels, std::array<std::uint32_t, 4> features,
+                            int nViews) {
+    sim::UnitConfig config;
+    config.mailboxType = 5;
+    config.version = "0919-005";
+    config.detectors = nDetectors;
+    config.channels = nChannels;
+    config.detector.resize(static_cast<std::size_t>(nDetectors));
+    for (auto& detector : config.detector) {
+        for (std::size_t i = 0; i < features.size(); ++i) detector.features[i] = features[i];
+        detector.views = nViews;
+    }
+    return config;
+}
+
 Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEpoch)) {}
 
 void Rig::DemoChain() { chain = sim::Chain::Default([this] { return os.Now(); }, kEpoch); }

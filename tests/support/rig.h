@@ -3,6 +3,7 @@
 // device paths, and one add-in object.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,11 @@ namespace fake {
 constexpr const char* kNtDevice = "\\\\.\\TarnDev";
 constexpr const char* kW95Device = "\\\\.\\KMZ01D.VXD";
 constexpr std::int64_t kEpoch = 1700000000;  // the units' calendar at start
+
+// A type-5 segment unit (version "0919-005") with `nDetectors` inputs of
+// `nChannels`, each input with feature words 0 to 3 and `nViews` views.
+sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels,
+                            std::array<std::uint32_t, 4> features = {}, int nViews = 1);
 
 class Rig {
 public:

@@ -45,12 +45,7 @@ std::int32_t CountingMasks(const char*, std::int32_t, std::uint32_t* pdwData, st
 }
 
 sim::UnitConfig Segment(int nDetectors, std::uint32_t nChannels = 4096) {
-    sim::UnitConfig config;
-    config.mailboxType = 5;
-    config.version = "0919-005";
-    config.detectors = nDetectors;
-    config.channels = nChannels;
-    return config;
+    return fake::SegmentUnit(nDetectors, nChannels);
 }
 
 // A "SHOW_CONF" reply in the unit's layout, 96 characters, or `length`.

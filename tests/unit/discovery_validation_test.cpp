@@ -16,17 +16,7 @@ namespace {
 using Texts = std::vector<std::string>;
 
 sim::UnitConfig Segment(int nDetectors) {
-    sim::UnitConfig config;
-    config.mailboxType = 5;
-    config.version = "0919-005";
-    config.detectors = nDetectors;
-    config.channels = 1024;
-    config.detector.resize(static_cast<std::size_t>(nDetectors));
-    for (auto& det : config.detector) {
-        det.features = {0, 0x00002000, 0x20000000, 0};
-        det.views = 2;
-    }
-    return config;
+    return fake::SegmentUnit(nDetectors, 1024, {0, 0x00002000, 0x20000000, 0}, 2);
 }
 
 class Validation : public ::testing::Test {

@@ -14,14 +14,7 @@ namespace {
 constexpr std::uint32_t kMcbAppData = 0x00100000;
 
 sim::UnitConfig Segment(int nDetectors, std::uint32_t dwWord0 = 0) {
-    sim::UnitConfig config;
-    config.mailboxType = 5;
-    config.version = "0919-005";
-    config.detectors = nDetectors;
-    config.channels = 1024;
-    config.detector.resize(static_cast<std::size_t>(nDetectors));
-    for (auto& det : config.detector) det.features = {dwWord0, 0x00002000, 0, 0};
-    return config;
+    return fake::SegmentUnit(nDetectors, 1024, {dwWord0, 0x00002000, 0, 0});
 }
 
 // When a unit first took a command of this text; the last time when `last`.

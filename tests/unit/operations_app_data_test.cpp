@@ -14,14 +14,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-sim::UnitConfig Segment(int nDetectors) {
-    sim::UnitConfig config;
-    config.mailboxType = 5;
-    config.version = "0919-005";
-    config.detectors = nDetectors;
-    config.channels = 256;
-    return config;
-}
+sim::UnitConfig Segment(int nDetectors) { return fake::SegmentUnit(nDetectors, 256); }
 
 class AppData : public ::testing::Test {
 protected:
