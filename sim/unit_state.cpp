@@ -14,7 +14,8 @@ std::uint32_t TopBit(std::uint32_t mask) {
 
 }  // namespace
 
-UnitState::UnitState(const UnitConfig& config, Instant now) : config_(config), seconds_(now.seconds) {
+UnitState::UnitState(const UnitConfig& config, Instant now)
+    : config_(config), fourDevice_(config.fourDevice()), seconds_(now.seconds) {
     const int count = config_.detectorCount();
     for (int d = 0; d < count; ++d) {
         DetectorConfig dc = d < static_cast<int>(config_.detector.size()) ? config_.detector[d] : DetectorConfig{};

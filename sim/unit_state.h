@@ -35,7 +35,7 @@ public:
     UnitState(const UnitConfig& config, Instant now);
 
     const UnitConfig& config() const { return config_; }
-    bool fourDevice() const { return config_.fourDevice(); }
+    bool fourDevice() const { return fourDevice_; }
     int detectorCount() const { return static_cast<int>(detectors_.size()); }
     std::uint32_t channels() const { return config_.channels; }
 
@@ -73,6 +73,7 @@ private:
     void addCounts(int d, std::uint64_t fromMs, std::uint64_t toMs);
 
     UnitConfig config_;
+    bool fourDevice_;  // asked on every data byte: worked out once
     std::vector<DetectorState> detectors_;
     std::vector<std::vector<std::uint32_t>> memories_;  // one, or one per device
     std::int64_t seconds_ = 0;
