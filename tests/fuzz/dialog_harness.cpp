@@ -1,4 +1,5 @@
 #include "fuzz/dialog_harness.h"
+#include "fuzz/harness_registry.h"
 
 #include <cstring>
 #include <memory>
@@ -75,5 +76,13 @@ bool RunStatusRecord(const std::uint8_t* data, std::size_t size) {
     if (record[0] != '%') return !good && first == -1000 && second == -1000;
     return first >= -99 && first <= 999 && second >= -99 && second <= 999;
 }
+
+namespace {
+// Its corpus feeds both, as the fuzz target does.
+bool RunDialogAndStatus(const std::uint8_t* data, std::size_t size) {
+    return RunDialog(data, size) && RunStatusRecord(data, size);
+}
+const Registration kDialog("dialog", &RunDialogAndStatus);
+}  // namespace
 
 }  // namespace fuzz

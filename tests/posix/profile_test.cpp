@@ -57,6 +57,10 @@ TEST_F(ProfileTest, NamesCompareWithoutCaseAndBlanksAreNotPartOfThem) {
     EXPECT_EQ(os.ProfileInt("CONFIG", "LPT", 0, kIni), 3u);
     EXPECT_EQ(Read("config", "lpt"), "3");
     EXPECT_EQ(Read("m9s01", "@desc"), "quoted text");
+    // A name written with blanks around it is found with or without them.
+    EXPECT_TRUE(os.ProfileWrite(" M9S02 ", " x ", "v", kIni));
+    EXPECT_EQ(Read("M9S02", "x"), "v");
+    EXPECT_EQ(Read(" m9s02", " X "), "v");
 }
 
 TEST_F(ProfileTest, LongValuesAreCutToTheBuffer) {

@@ -63,7 +63,8 @@ bool IniText::FindSection(const std::string& section, std::size_t* header,
                           std::size_t* end) const {
     std::string name;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (!SectionName(lines_[i], &name) || !SameName(name, section)) continue;
+        // Names are stored trimmed, so they are looked up trimmed too.
+        if (!SectionName(lines_[i], &name) || !SameName(name, Trim(section))) continue;
         std::size_t j = i + 1;
         while (j < lines_.size() && !SectionName(lines_[j], &name)) ++j;
         *header = i;
@@ -77,7 +78,7 @@ bool IniText::FindKey(std::size_t header, std::size_t end, const std::string& ke
                       std::size_t* line) const {
     std::string name;
     for (std::size_t i = header + 1; i < end; ++i) {
-        if (KeyValue(lines_[i], &name, nullptr) && SameName(name, key)) {
+        if (KeyValue(lines_[i], &name, nullptr) && SameName(name, Trim(key))) {
             *line = i;
             return true;
         }
