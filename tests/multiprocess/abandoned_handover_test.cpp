@@ -117,7 +117,8 @@ TEST(AbandonedHandover, TheNextOwnerWaitsForTheDeadOwnersProcessToEnd) {
     auto killed = std::chrono::steady_clock::now();
     owner.Kill();
     EXPECT_TRUE(waiter.Expect("abandoned", 2000));
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(300));
+    // Promptly, not at the one-second cap of the wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(950));
 }
 
 // As above, in a process whose main thread has already ended: the process
@@ -149,18 +150,22 @@ TEST(AbandonedHandover, TheNextOwnerWaitsForEveryThreadOfTheDeadOwnersProcess) {
     auto killed = std::chrono::steady_clock::now();
     owner.Kill();
     EXPECT_TRUE(waiter.Expect("abandoned", 2000));
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(300));
+    // Promptly, not at the one-second cap of the wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(950));
 }
 
 TEST(AbandonedHandover, AnOwnerProcessThatLivesOnDelaysTheNextOwnerOnlyBriefly) {
     TempDir dir;
     Child owner("ThreadDeathOwner", dir.path());
     ASSERT_TRUE(owner.Expect("held"));
-    auto started = std::chrono::steady_clock::now();
     Child waiter("MutexWaiter", dir.path());
     ASSERT_TRUE(waiter.Expect("waiting"));
-    EXPECT_TRUE(waiter.Expect("abandoned", 3000));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+    auto started = std::chrono::steady_clock::now();
+    // The wait for a living owner process is capped at a second; the bound
+    // here is loose so that a loaded machine (sanitizers, two cores) does
+    // not fail it, yet far below "waits for the owner process to end".
+    EXPECT_TRUE(waiter.Expect("abandoned", 15000));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(8000));
 }
 
 }  // namespace
