@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -286,12 +287,15 @@ bool SelfCheck(bool robust, int type) {
     pthread_mutexattr_init(&attributes);
     if (robust) pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
     pthread_mutexattr_settype(&attributes, type);
-    pthread_mutex_t mutex;
-    pthread_mutex_init(&mutex, &attributes);
+    // Not destroyed: a failed check may leave it owned by a dead thread. So
+    // each check has a mutex of its own; initialising one over a mutex that
+    // is still locked would be undefined (ThreadSanitizer reports it).
+    static std::deque<pthread_mutex_t> mutexes;  // elements never move
+    pthread_mutex_t* mutex = &mutexes.emplace_back();
+    pthread_mutex_init(mutex, &attributes);
     pthread_mutexattr_destroy(&attributes);
     Watchdog watchdog("the self-check");
-    return platform::posix::MutexProvesRobustAndRecursive(&mutex);
-    // Not destroyed: a failed check may leave it owned by a dead thread.
+    return platform::posix::MutexProvesRobustAndRecursive(mutex);
 }
 
 TEST(NamedMutex, TheSelfCheckProvesRobustAndRecursiveAndRejectsOtherMutexes) {

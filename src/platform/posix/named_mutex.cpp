@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -73,7 +74,10 @@ bool StillRunning(std::int32_t pid) {
 // owner's first ones.
 void AwaitEndOf(std::int32_t pid) {
     if (pid <= 0 || pid == static_cast<std::int32_t>(::getpid())) return;
-    for (int polls = 0; polls < 5000 && StillRunning(pid); ++polls) ::usleep(200);
+    // A deadline, not a count of polls: each poll reads /proc, which takes
+    // long enough on a loaded machine to stretch 5000 polls well past it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (StillRunning(pid) && std::chrono::steady_clock::now() < deadline) ::usleep(200);
 }
 
 // A process keeps each mutex mapped until it exits, whatever its handles
@@ -213,11 +217,18 @@ bool NamedMutexRelease(MutexHandle mutex) {
     }
     MutexBlock* block = static_cast<Handle*>(mutex)->block;
     auto held = t_depths.find(block);
-    const bool last = held != t_depths.end() && held->second == 1;
+    if (held == t_depths.end()) {
+        // Every acquisition goes through NamedMutexWait, so this thread
+        // does not own it; an unlock by a non-owner is an error, not
+        // something to put to the mutex.
+        SetLastError(kErrorNotOwner);
+        return false;
+    }
+    const bool last = held->second == 1;
     if (last) block->ownerPid = 0;
     int rc = pthread_mutex_unlock(&block->mutex);
     if (rc == 0) {
-        if (held != t_depths.end() && --held->second == 0) t_depths.erase(held);
+        if (--held->second == 0) t_depths.erase(held);
         return true;
     }
     if (last) block->ownerPid = static_cast<std::int32_t>(::getpid());
