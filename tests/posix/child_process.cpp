@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/files.h"
 #include "posix/process_wait.h"
 #include "posix/temp_dir.h"
 
@@ -38,21 +39,7 @@ std::map<std::string, ChildRole>& Roles() {
     return roles;
 }
 
-bool WriteLine(int fd, const std::string& line) {
-    std::string text = line + "\n";
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
+bool WriteLine(int fd, const std::string& line) { return platform::posix::WriteAll(fd, line + "\n"); }
 
 // Moves a descriptor above the ones the child's layout uses.
 int HighCloexec(int fd) {

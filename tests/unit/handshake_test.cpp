@@ -26,6 +26,13 @@ protected:
     }
     // Posts a command as the dialog does, outside any time-out.
     void Post(const char* text) { post_command(5, text, static_cast<std::int32_t>(std::strlen(text))); }
+    // A unit that takes neither the command nor the zero-length one.
+    void PostToAUnitThatTakesNothing() {
+        unit->faults.takeDelayMs.reset();
+        unit->faults.takeZeroLength = false;
+        SelectUnit(10, 1);
+        Post("SHOW_VERS");
+    }
     std::uint32_t TimeOf(const std::string& line) {
         for (std::size_t i = 0; i < rig.os.trace.size(); ++i)
             if (rig.os.trace[i] == line) return rig.os.traceTimes[i];
@@ -54,10 +61,7 @@ TEST_F(Handshake, ATakenCommandFlushesAfterOnePause) {
 }
 
 TEST_F(Handshake, AnMcbThatNeverTakesFailsFlushAfterTwentySeconds) {
-    unit->faults.takeDelayMs.reset();
-    unit->faults.takeZeroLength = false;
-    SelectUnit(10, 1);
-    Post("SHOW_VERS");
+    PostToAUnitThatTakesNothing();
     const std::uint32_t start = rig.os.Now();
     EXPECT_EQ(flush_output(5, 10), 0);
     const std::uint32_t elapsed = rig.os.Now() - start;
@@ -83,10 +87,7 @@ TEST_F(Handshake, AnMcbThatNeverTakesFailsFlushAfterTwentySeconds) {
 
 TEST_F(Handshake, NothingIsTracedAtLevelZero) {
     Process().nDebugLevel = 0;
-    unit->faults.takeDelayMs.reset();
-    unit->faults.takeZeroLength = false;
-    SelectUnit(10, 1);
-    Post("SHOW_VERS");
+    PostToAUnitThatTakesNothing();
     EXPECT_EQ(flush_output(5, 10), 0);
     EXPECT_TRUE(rig.os.trace.empty());
 }
@@ -121,10 +122,7 @@ TEST_F(Handshake, NoMessageButTheZeroLengthCommandTakenMeansTryAgain) {
 
 TEST_F(Handshake, AnMcbThatTakesNothingFailsTheWaitAfterTwentySeconds) {
     unit->faults.postDelayMs.reset();
-    unit->faults.takeDelayMs.reset();
-    unit->faults.takeZeroLength = false;
-    SelectUnit(10, 1);
-    Post("SHOW_VERS");
+    PostToAUnitThatTakesNothing();
     const std::uint32_t start = rig.os.Now();
     EXPECT_EQ(wait_resp(5, 10), 0);
     const std::uint32_t elapsed = rig.os.Now() - start;
@@ -138,10 +136,7 @@ TEST_F(Handshake, AnMcbThatTakesNothingFailsTheWaitAfterTwentySeconds) {
 
 TEST_F(Handshake, TimeOutsHoldAcrossATickCounterWrap) {
     rig.os.tickBase = 0xFFFFFFFFu - 5000;  // wraps half-way through the first phase
-    unit->faults.takeDelayMs.reset();
-    unit->faults.takeZeroLength = false;
-    SelectUnit(10, 1);
-    Post("SHOW_VERS");
+    PostToAUnitThatTakesNothing();
     const std::uint32_t start = rig.os.Now();
     EXPECT_EQ(flush_output(5, 10), 0);
     const std::uint32_t elapsed = rig.os.Now() - start;  // unsigned: right across the wrap

@@ -51,7 +51,6 @@ TEST_F(MailboxType, ATypeFiveUnitPassingTheTypeFourTestIsStillTypeFive) {
     // space tells it from a type-4 unit.
     Add(10, 5);
     Open(true);
-    rig.os.logRequests = true;
     EXPECT_EQ(DetectMailboxType(10), 5);
     EXPECT_EQ(Process().nSelectedMcb, 10);
 }

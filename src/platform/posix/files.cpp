@@ -75,5 +75,20 @@ std::string PathIn(const std::string& dir, const std::string& name) {
     return dir + "/" + name;
 }
 
+bool WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 }  // namespace posix
 }  // namespace platform

@@ -33,6 +33,10 @@ UniqueFd OpenOrCreate(const std::string& path);
 // flock, retried on EINTR. False with errno set on failure.
 bool Flock(int fd, int operation);
 
+// Writes all of `text`, retrying short writes and EINTR. False with errno
+// set on failure.
+bool WriteAll(int fd, const std::string& text);
+
 // Creates a directory and its parents as needed. False with errno set.
 bool MakeDirectories(const std::string& path);
 

@@ -45,21 +45,6 @@ bool ReadFile(const std::string& path, std::string* text) {
     }
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 std::string DirectoryOf(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
