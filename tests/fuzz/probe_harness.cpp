@@ -112,12 +112,15 @@ bool RunVersion(const std::uint8_t* data, std::size_t size) {
     if (record.bResponding != 1 || record.nMailboxType != 5) return false;
     const std::size_t length = std::strlen(record.szVersion);
     if (length > VERSION_CHARS) return false;
+    const bool accepted = text.size() >= 10 && text.size() <= 12 && text.compare(0, 2, "$F") == 0;
     if (std::strcmp(record.szVersion, "0000-000") != 0) {
         // Only a "$F" reply names a version, and then its own characters.
         if (text.compare(0, 2, "$F") != 0 || text.compare(2, length, record.szVersion) != 0) return false;
     }
+    // The four-device mark is read from the reply itself, so a 0x00 early in
+    // the reply shortens the stored version but not the mark.
+    if (record.bDevices != (accepted && text.compare(3, 3, "474") == 0 ? 1 : 0)) return false;
     if (record.bDevices) {
-        if (std::strncmp(record.szVersion + 1, "474", 3) != 0) return false;
         if (record.nDetectors != 4 || record.wTotalChannels != 16384) return false;
     } else if (record.nDetectors != 1 || record.wChannels[0] != 4096) {
         return false;
