@@ -4,7 +4,6 @@
 
 #include "addin/local_addin.h"
 #include "addin/text.h"
-#include "addin/trace.h"
 #include "platform/platform.h"
 
 namespace {
@@ -45,10 +44,9 @@ std::int32_t LocalAddin::GetAppData(std::int32_t nMcb, std::int32_t nDet, const 
     char szCmd[SHOW_CMD_SIZE];
     // A name too long for the command, or one that cannot be quoted, is not
     // cut down to another name: it has no value, so the default answers.
-    if (std::strlen(szName) + 17 > sizeof szCmd || !Quotable(szName)) {
-        DebugTrace(0, "Kestrel::GetAppData(): name \"%.40s\" cannot be kept in MCB %d\r\n", szName, nMcb);
-        return CopyText(szValue, szDefault, nSize);
-    }
+    // Named-value operations never trace; the result tells the caller. A
+    // null default answers as the empty text, as the profile call does.
+    if (std::strlen(szName) + 17 > sizeof szCmd || !Quotable(szName)) return CopyText(szValue, szDefault, nSize);
     std::snprintf(szCmd, sizeof szCmd, "SHOW_DATA_APP \"%s\"", szName);
     char szReply[MCB_REPLY_SIZE];
     std::int32_t nLocalErr = 0, nStatus2 = 0;
@@ -75,10 +73,8 @@ bool LocalAddin::SetAppData(std::int32_t nMcb, std::int32_t nDet, const char* sz
     // The MCB has no way to remove a value, and a value cut to fit would be
     // stored as something the caller never wrote: both are refused.
     if (!szValue || std::strlen(szName) + std::strlen(szValue) + 19 > SET_CMD_SIZE ||
-        !Quotable(szName) || !Quotable(szValue)) {
-        DebugTrace(0, "Kestrel::SetAppData(): value \"%.40s\" cannot be stored in MCB %d\r\n", szName, nMcb);
+        !Quotable(szName) || !Quotable(szValue))
         return false;
-    }
     char szCmd[SET_CMD_SIZE];
     std::snprintf(szCmd, sizeof szCmd, "SET_DATA_APP \"%s\",\"%s\"", szName, szValue);
     std::int32_t nLocalErr = 0, nStatus2 = 0;

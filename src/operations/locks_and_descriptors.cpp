@@ -1,5 +1,4 @@
 // Locks, descriptions and identifiers: named values with defaults.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,7 +6,18 @@
 #include "addin/local_addin.h"
 #include "addin/numbers.h"
 #include "addin/text.h"
-#include "addin/trace.h"
+
+namespace {
+
+// Digits, punctuation and white space as the "C" locale classes them,
+// whatever locale the host has set: bytes from 0x80 up begin an owner.
+bool IsLockSeparator(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 0x21 && u <= 0x40) || (u >= 0x5B && u <= 0x60) || (u >= 0x7B && u <= 0x7E) || u == ' ' ||
+           (u >= '\t' && u <= '\r');
+}
+
+}  // namespace
 
 std::uint32_t LocalAddin::GetLock(std::int32_t nMcb, std::int32_t nDet, char* szOwner, std::int32_t nSize) {
     TMutexAccess access(mutex);
@@ -18,10 +28,7 @@ std::uint32_t LocalAddin::GetLock(std::int32_t nMcb, std::int32_t nDet, char* sz
         if (GetAppData(nMcb, nDet, "@LOCK", "", szLock, sizeof szLock) != 0) {
             // The owner follows the lock number and its separators.
             const char* p = szLock;
-            while (*p && (std::isdigit(static_cast<unsigned char>(*p)) ||
-                          std::ispunct(static_cast<unsigned char>(*p)) ||
-                          std::isspace(static_cast<unsigned char>(*p))))
-                ++p;
+            while (*p && IsLockSeparator(*p)) ++p;
             CopyText(szOwner, p, nSize);
         }
     }
@@ -36,12 +43,9 @@ void LocalAddin::SetLock(std::int32_t nMcb, std::int32_t nDet, std::uint32_t dwL
     char szLock[128];
     int nLength = std::snprintf(szLock, sizeof szLock, "%lu %s", static_cast<unsigned long>(dwLock),
                                 szOwner ? szOwner : "");
-    // A cut owner would be stored as another owner's name: not stored.
-    if (nLength < 0 || nLength >= static_cast<int>(sizeof szLock)) {
-        DebugTrace(0, "Kestrel::SetLock(): owner text too long for MCB %d detector %d, lock not stored\r\n",
-                   nMcb, nDet);
-        return;
-    }
+    // A cut owner would be stored as another owner's name: not stored (and,
+    // like every named-value operation, not traced).
+    if (nLength < 0 || nLength >= static_cast<int>(sizeof szLock)) return;
     SetAppData(nMcb, nDet, "@LOCK", szLock);
 }
 

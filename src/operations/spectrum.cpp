@@ -30,6 +30,7 @@ std::int32_t Kestrel::GetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_
     if (pdwDataMask) *pdwDataMask = pRecord->dwDataMask[nDet - 1];
     if (pdwAuxMask) *pdwAuxMask = pRecord->dwAuxMask[nDet - 1];
     std::int64_t qwAddress = 0;
+    // No buffer for the words asked for: refused before the unit is touched.
     if (nCount > 0 && (!pdwBuffer || (qwAddress = ChannelAddress("GetData", *pRecord, nDet, dwStart, nCount)) < 0))
         return -1;
     if (!SetDevSeg(nMcb, nDet, 0)) {
@@ -54,6 +55,7 @@ std::int32_t Kestrel::SetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_
     McbRecord* pRecord = ValidRecord(nMcb, nDet);
     if (!pRecord) return -1;
     std::int64_t qwAddress = 0;
+    // No values to write: refused before any word is read or changed.
     if (nCount > 0 && (!pdwValues || (qwAddress = ChannelAddress("SetData", *pRecord, nDet, dwStart, nCount)) < 0))
         return -1;
     if (!SetDevSeg(nMcb, nDet, 0)) {

@@ -130,6 +130,7 @@ TEST_F(AppData, McbValuesThatDoNotFitTheCommandsAreRefused) {
     const std::string name31(31, 'n');
     const std::string name32(32, 'n');
     mcb9->clearLogs();
+    rig.os.ClearTrace();
     EXPECT_EQ(rig.addin.GetAppData(9, 1, name31.c_str(), "d", szBuffer, sizeof szBuffer), 1);
     EXPECT_EQ(mcb9->timesReceived("SHOW_DATA_APP \"" + name31 + "\""), 1);
     EXPECT_EQ(rig.addin.GetAppData(9, 1, name32.c_str(), "d", szBuffer, sizeof szBuffer), 1);
@@ -145,6 +146,8 @@ TEST_F(AppData, McbValuesThatDoNotFitTheCommandsAreRefused) {
     EXPECT_FALSE(rig.addin.SetAppData(9, 1, "Lines", "one\r\ntwo"));
     EXPECT_FALSE(rig.addin.SetAppData(9, 1, "Removed", nullptr));
     EXPECT_EQ(mcb9->received().size(), 2u);
+    // Refused quietly: named-value operations never trace.
+    EXPECT_TRUE(rig.os.trace.empty());
 }
 
 TEST_F(AppData, LocksKeepTheNumberInTheTableAndTheOwnerInTheStoredText) {
@@ -159,6 +162,13 @@ TEST_F(AppData, LocksKeepTheNumberInTheTableAndTheOwnerInTheStoredText) {
     Ini()["m12s01"]["@lock"] = "5 3-abc";
     EXPECT_EQ(rig.addin.GetLock(12, 1, szBuffer, sizeof szBuffer), 99u);
     EXPECT_STREQ(szBuffer, "abc");
+    // Separators are the "C" locale's: a byte from 0x80 up begins the owner.
+    Ini()["m12s01"]["@lock"] = "5 \xB2nd shift";
+    EXPECT_EQ(rig.addin.GetLock(12, 1, szBuffer, sizeof szBuffer), 99u);
+    EXPECT_STREQ(szBuffer, "\xB2nd shift");
+    Ini()["m12s01"]["@lock"] = "5\t[~]{|}@`:Ann";
+    EXPECT_EQ(rig.addin.GetLock(12, 1, szBuffer, sizeof szBuffer), 99u);
+    EXPECT_STREQ(szBuffer, "Ann");
     const int calls = rig.os.profileCalls;
     EXPECT_EQ(rig.addin.GetLock(12, 1, nullptr, 10), 99u);
     EXPECT_EQ(rig.addin.GetLock(12, 1, szBuffer, 0), 99u);
