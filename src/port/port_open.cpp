@@ -39,9 +39,12 @@ std::uint32_t FindPortAddress(std::int32_t nLptPort) {
     }
     DebugTrace(0, "Kestrel::ProcessStartup(): MultifunctionAdapter key found\r\n");
     for (int nAdapter = 0; nAdapter <= 9; ++nAdapter) {
-        // 32 characters hold any pair of numbers that an LPT setting gives.
+        // An LPT setting of up to ten characters fits the 32-character name;
+        // a longer one would be cut into another controller's name, so it
+        // counts as no key.
         char szSubKey[32];
-        std::snprintf(szSubKey, sizeof szSubKey, "%d\\ParallelController\\%d", nAdapter, nLptPort);
+        int nNeeded = std::snprintf(szSubKey, sizeof szSubKey, "%d\\ParallelController\\%d", nAdapter, nLptPort);
+        if (nNeeded < 0 || nNeeded >= static_cast<int>(sizeof szSubKey)) continue;
         platform::RegKey hController = os.RegOpen(hAdapters, szSubKey);
         if (hController == nullptr) continue;
         DebugTrace(0, "Kestrel::ProcessStartup(): Parallel Controller %d key found on Adapter %d\r\n",

@@ -70,6 +70,19 @@ TEST_F(PortOpen, NtWalkTriesAdaptersInOrderWithTheIniPort) {
     EXPECT_EQ(Process().nLptPort, 2);
 }
 
+TEST_F(PortOpen, AnLptSettingTooLongForTheKeyNameOpensNoOtherControllersKey) {
+    rig.ConnectNt();
+    rig.os.profiles["hvnacc32.ini"]["config"]["lpt"] = "-2147483648";
+    // The name cut to 31 characters would be this controller's.
+    rig.os.registry[std::string(kAdapters) + "\\0\\ParallelController\\-214748364"]["Configuration Data"] =
+        Descriptor(24, 0x0278);
+    rig.addin.ProcessStartup(1);
+    EXPECT_EQ(ToldAddress(), 0x378);
+    EXPECT_EQ(rig.os.CountTrace("Kestrel::ProcessStartup(): Parallel Controller -2147483648 key found on Adapter 0\r\n"),
+              0);
+    EXPECT_EQ(rig.os.openRegKeys, 0);
+}
+
 TEST_F(PortOpen, UnusableDescriptorsFallBackTo378) {
     rig.ConnectNt();
     Controller(0, 0, Descriptor(20, 0));
