@@ -42,6 +42,9 @@ std::uint32_t UnitByte() {
 }
 
 void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuffer) {
+    // A negative length would reach the driver as a size near 4 GB; no caller
+    // means one, so nothing is sent. Length 0 still goes out as usual.
+    if (nLength < 0) return;
     if (IsNt()) {
         NtSetAddress(dwAddress, nLength);
         Ioctl(NT_READ, nullptr, 0, pBuffer, static_cast<std::uint32_t>(nLength));
@@ -64,6 +67,7 @@ void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuff
 }
 
 void WriteDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, const void* pData) {
+    if (nLength < 0) return;  // as for reads
     if (IsNt()) {
         NtSetAddress(dwAddress, nLength);
         Ioctl(NT_WRITE, pData, static_cast<std::uint32_t>(nLength), nullptr, 0);
