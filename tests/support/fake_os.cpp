@@ -57,7 +57,7 @@ bool FakeOs::MutexRelease(platform::MutexHandle) {
     return true;
 }
 
-void FakeOs::MutexClose(platform::MutexHandle) {}
+void FakeOs::MutexClose(platform::MutexHandle) { ++mutexCloses; }
 
 void FakeOs::SleepMs(std::uint32_t ms) {
     ++sleeps;

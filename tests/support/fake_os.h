@@ -52,6 +52,7 @@ public:
     int mutexDepth() const { return depth_; }
     int mutexAcquisitions = 0;
     int mutexReleases = 0;
+    int mutexCloses = 0;
     std::string mutexName;
 
     // --- profiles: file -> section -> key -> value (names case-insensitive)

@@ -402,6 +402,8 @@ TEST_F(Probe, DetectorsAreQueriedOneByOneOnlyWhenDetectorOneSaysTheyDiffer) {
     sim::UnitConfig config = Segment(3);
     config.detector.resize(3);
     for (int d = 0; d < 3; ++d) config.detector[d].features = {0x10u + d, 0, 0, 0};
+    config.detector[0].dataMask = 0x00FFFFFF;
+    config.detector[0].auxMask = 0x01000000;
     sim::Unit& unit = Add(9, config);
     Connect();
 
@@ -409,6 +411,9 @@ TEST_F(Probe, DetectorsAreQueriedOneByOneOnlyWhenDetectorOneSaysTheyDiffer) {
     EXPECT_EQ(unit.timesReceived("SHOW_FEAT"), 1);
     EXPECT_EQ(unit.timesReceived("SET_SEGM 2"), 0);
     EXPECT_EQ(rig.Record(9).dwFeatures[2][0], 0x10u);
+    // Detector 1's masks go with its words.
+    EXPECT_EQ(rig.Record(9).dwDataMask[2], 0x00FFFFFFu);
+    EXPECT_EQ(rig.Record(9).dwAuxMask[2], 0x01000000u);
     EXPECT_EQ(g_guess.features, 1);
 
     // Bit 13 of word 1 on detector 1 only: every detector is asked.

@@ -1,6 +1,8 @@
 // Attach counting, hooks, the mutex discipline and the trace rules.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,15 +145,19 @@ TEST_F(Frame, EveryOperationReleasesWhatItTook) {
 
 TEST_F(Frame, TheMutexExcludesAnotherThreadWhileHeld) {
     Kestrel addin;
-    std::atomic<bool> entered{false};
+    std::atomic<bool> started{false}, entered{false};
     std::thread other;
     {
         TMutexAccess outer(addin.mutex);
         TMutexAccess inner(addin.mutex);  // re-entrant for this thread
         other = std::thread([&] {
+            started = true;
             TMutexAccess access(addin.mutex);
             entered = true;
         });
+        // Only once the other thread runs does its absence from the mutex
+        // say anything.
+        while (!started.load()) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_FALSE(entered.load());
     }
@@ -159,12 +165,15 @@ TEST_F(Frame, TheMutexExcludesAnotherThreadWhileHeld) {
     EXPECT_TRUE(entered.load());
 }
 
-TEST_F(Frame, DeletingDestructorFreesOnlyWithBitZero) {
+TEST_F(Frame, DeletingDestructorClosesTheMutexOnceAndFreesOnlyWithBitZero) {
     auto* addin = new Kestrel;
     EXPECT_EQ(addin->DeletingDestructor(1), addin);  // freed; sanitizers catch a leak or double free
+    EXPECT_EQ(os.mutexCloses, 1);
     alignas(Kestrel) unsigned char storage[sizeof(Kestrel)];
     auto* placed = new (storage) Kestrel;
+    ASSERT_NE(placed->mutex.Handle(), nullptr);
     EXPECT_EQ(placed->DeletingDestructor(0), placed);
+    EXPECT_EQ(os.mutexCloses, 2);
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST_F(Selection, AViewIsTrustedForFourSecondsThenConfirmed) {
     rig.os.Advance(999);  // 3999 ms: a hit does not renew the stamp
     EXPECT_EQ(SetView(9, 2, 1), 1);
     EXPECT_EQ(Commands(), 1u);
-    rig.os.Advance(2);
+    rig.os.Advance(1);  // exactly 4000 ms: no longer trusted
     EXPECT_EQ(SetView(9, 2, 1), 1);
     EXPECT_EQ(Commands(), 2u);
     EXPECT_EQ(SetView(9, 2, 2), 1);

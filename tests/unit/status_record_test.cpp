@@ -50,10 +50,13 @@ TEST(StatusRecord, FieldsConvertLikeStrtolOnTheirOwn) {
     EXPECT_EQ(second, 456);
 }
 
-TEST(StatusRecord, ChecksumSumsSignedCharacters) {
-    // A byte above 127 counts negative: '%' + 0xFF(-1) + '0'*5 = 37 - 1 + 240 = 276 -> 20.
-    std::string record = "%\xFF" "00000020";
-    EXPECT_TRUE(ParseStatusRecord(record.c_str(), nullptr, nullptr));
+TEST(StatusRecord, ChecksumIsTheLowByteOfTheSumEvenWhenTheSumIsNegative) {
+    // '%' + 0xFF(-1) + '0'*5 = 37 - 1 + 240 = 276 -> 20.
+    EXPECT_TRUE(ParseStatusRecord("%\xFF" "00000020", nullptr, nullptr));
+    // '%' + six times 0x80(-128) = 37 - 768 = -731, whose low byte is 37; a
+    // remainder (-731 % 256 = -219) would match no three-digit field.
+    EXPECT_TRUE(ParseStatusRecord("%\x80\x80\x80\x80\x80\x80" "037", nullptr, nullptr));
+    EXPECT_FALSE(ParseStatusRecord("%\x80\x80\x80\x80\x80\x80" "219", nullptr, nullptr));
 }
 
 TEST(StatusRecord, RandomRecordsNeverReadPastTenCharacters) {
