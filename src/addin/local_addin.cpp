@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "addin/process_state.h"
 #include "platform/platform.h"
@@ -37,8 +38,11 @@ void* LocalAddin::DeletingDestructor(std::uint32_t dwFlags) {
 // The system-wide count is read and changed under the mutex, so two
 // processes attaching at once cannot both take the first-in-system branch.
 // The mutex is re-entrant, so the start-up it runs can take it again.
+// Without a mutex there is nothing to serialise with, and Open and Close,
+// which are not locked operations, write no wait-failure line of their own.
 bool LocalAddin::Open() {
-    TMutexAccess access(mutex);
+    std::optional<TMutexAccess> access;
+    if (mutex.Handle()) access.emplace(mutex);
     ProcessState& process = Process();
     if (process.nProcessOpenCount != 0) {
         ++process.nProcessOpenCount;
@@ -56,7 +60,8 @@ bool LocalAddin::Open() {
 }
 
 bool LocalAddin::Close() {
-    TMutexAccess access(mutex);
+    std::optional<TMutexAccess> access;
+    if (mutex.Handle()) access.emplace(mutex);
     ProcessState& process = Process();
     if (process.nProcessOpenCount > 1) {
         --process.nProcessOpenCount;

@@ -113,6 +113,17 @@ TEST_F(Frame, MutexCreationFailureIsReportedAndOperationsStillRun) {
     EXPECT_EQ(os.mutexReleases, 0);
 }
 
+TEST_F(Frame, WithoutAMutexOpenAndCloseStillCountAndWriteNoWaitFailure) {
+    os.failMutexCreate = true;
+    RecordingAddin addin;
+    os.ClearTrace();
+    EXPECT_TRUE(addin.Open());
+    EXPECT_TRUE(addin.Close());
+    EXPECT_EQ(addin.calls, (std::vector<std::string>{"before first", "startup 1", "shutdown 1", "after last"}));
+    EXPECT_EQ(os.shared.nSystemOpenCount, 0);
+    EXPECT_TRUE(os.trace.empty());
+}
+
 TEST_F(Frame, AFailedWaitOnARealHandleStillRunsTheOperation) {
     Kestrel addin;
     os.shared.records[0].nMailboxType = 5;
