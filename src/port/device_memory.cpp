@@ -8,24 +8,35 @@
 
 namespace {
 
-bool IsNt() { return Process().dwPlatformId == platform::kPlatformNt; }
+// What every request of one transfer shares, looked up once: mailbox bytes
+// go one request each, so this is the hot path of every exchange.
+struct Link {
+    platform::Os& os;
+    std::intptr_t hDriver;
+    std::uint32_t dwUnit;
+    bool bNt;
+};
 
-void Ioctl(std::uint32_t dwCode, const void* pIn, std::uint32_t dwInLen, void* pOut,
+Link CurrentLink() {
+    const ProcessState& process = Process();
+    return {platform::os(), process.hPortDriver, UnitByte(), process.dwPlatformId == platform::kPlatformNt};
+}
+
+void Ioctl(const Link& link, std::uint32_t dwCode, const void* pIn, std::uint32_t dwInLen, void* pOut,
            std::uint32_t dwOutLen) {
     std::uint32_t dwReturned = 0;
     // The driver's answer is not examined: dead hardware shows up as a
     // failed mailbox-type test or a mailbox time-out further up.
-    platform::os().DriverIoctl(Process().hPortDriver, dwCode, pIn, dwInLen, pOut, dwOutLen,
-                               &dwReturned);
+    link.os.DriverIoctl(link.hDriver, dwCode, pIn, dwInLen, pOut, dwOutLen, &dwReturned);
 }
 
-void NtSetAddress(std::uint32_t dwAddress, std::int32_t nLength) {
+void NtSetAddress(const Link& link, std::uint32_t dwAddress, std::int32_t nLength) {
     unsigned char request[16];
     PutLE32(request, 0);
-    PutLE32(request + 4, UnitByte());
+    PutLE32(request + 4, link.dwUnit);
     PutLE32(request + 8, dwAddress);
     PutLE32(request + 12, static_cast<std::uint32_t>(nLength));
-    Ioctl(NT_SET_ADDRESS, request, sizeof request, nullptr, 0);
+    Ioctl(link, NT_SET_ADDRESS, request, sizeof request, nullptr, 0);
 }
 
 }  // namespace
@@ -45,9 +56,10 @@ void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuff
     // A negative length would reach the driver as a size near 4 GB; no caller
     // means one, so nothing is sent. Length 0 still goes out as usual.
     if (nLength < 0) return;
-    if (IsNt()) {
-        NtSetAddress(dwAddress, nLength);
-        Ioctl(NT_READ, nullptr, 0, pBuffer, static_cast<std::uint32_t>(nLength));
+    const Link link = CurrentLink();
+    if (link.bNt) {
+        NtSetAddress(link, dwAddress, nLength);
+        Ioctl(link, NT_READ, nullptr, 0, pBuffer, static_cast<std::uint32_t>(nLength));
         return;
     }
     auto* pCursor = static_cast<unsigned char*>(pBuffer);
@@ -55,11 +67,11 @@ void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuff
     while (nRemaining > 0) {
         std::int32_t nChunk = nRemaining >= W95_CHUNK ? W95_CHUNK : nRemaining;
         unsigned char request[12];
-        PutLE32(request, UnitByte());
+        PutLE32(request, link.dwUnit);
         PutLE32(request + 4, dwAddress);
         PutLE32(request + 8, static_cast<std::uint32_t>(nChunk));
         // The output size is what is still to be read from this chunk on.
-        Ioctl(W95_READ, request, sizeof request, pCursor, static_cast<std::uint32_t>(nRemaining));
+        Ioctl(link, W95_READ, request, sizeof request, pCursor, static_cast<std::uint32_t>(nRemaining));
         nRemaining -= nChunk;
         dwAddress += static_cast<std::uint32_t>(nChunk);
         pCursor += nChunk;
@@ -68,16 +80,17 @@ void ReadDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, void* pBuff
 
 void WriteDeviceMemory(std::uint32_t dwAddress, std::int32_t nLength, const void* pData) {
     if (nLength < 0) return;  // as for reads
-    if (IsNt()) {
-        NtSetAddress(dwAddress, nLength);
-        Ioctl(NT_WRITE, pData, static_cast<std::uint32_t>(nLength), nullptr, 0);
+    const Link link = CurrentLink();
+    if (link.bNt) {
+        NtSetAddress(link, dwAddress, nLength);
+        Ioctl(link, NT_WRITE, pData, static_cast<std::uint32_t>(nLength), nullptr, 0);
         return;
     }
     unsigned char request[20];
-    PutLE32(request, UnitByte());
+    PutLE32(request, link.dwUnit);
     PutLE32(request + 4, dwAddress);
     PutLE32(request + 8, static_cast<std::uint32_t>(nLength));
-    PutLE32(request + 12, platform::os().FlatAddress(pData));
+    PutLE32(request + 12, link.os.FlatAddress(pData));
     PutLE32(request + 16, 0);
-    Ioctl(W95_WRITE, request, sizeof request, nullptr, 0);
+    Ioctl(link, W95_WRITE, request, sizeof request, nullptr, 0);
 }
