@@ -91,45 +91,46 @@ TEST(AbandonedHandover, ARequestLeftInTheSocketOfTheDeadIsNeverPerformedAfterThe
     for (const std::string& example : brackets.examples) ADD_FAILURE() << example;
 }
 
-// A thread takes the mutex and ends without letting go, in a process that
-// lives on until killed.
-KESTREL_CHILD_ROLE(ThreadDeathOwner) {
-    platform::Os& os = platform::NativeOs();
+// A thread of this process takes the mutex and ends without letting go.
+bool TakeInAThreadThatEnds(platform::Os& os) {
     platform::MutexHandle mutex = os.MutexCreate(kName);
-    if (mutex == nullptr) return 2;
     bool taken = false;
-    std::thread([&] { taken = os.MutexWait(mutex) == platform::WaitResult::Acquired; }).join();
-    channel.Send(taken ? "held" : "not held");
-    channel.Receive();
-    return 0;
+    if (mutex) std::thread([&] { taken = os.MutexWait(mutex) == platform::WaitResult::Acquired; }).join();
+    return taken;
 }
 
 // The next owner takes an abandoned mutex only once the dead owner's
 // process has ended (its files, the driver connection among them, are then
-// closed), and not later than a second when that process lives on.
-TEST(AbandonedHandover, TheNextOwnerWaitsForTheDeadOwnersProcessToEnd) {
+// closed), and promptly then, not at the one-second cap of its wait.
+void ExpectTakenOnlyOnceTheOwnersProcessEnds(const char* ownerRole, const char* stillThere) {
     TempDir dir;
-    Child owner("ThreadDeathOwner", dir.path());
+    Child owner(ownerRole, dir.path());
     ASSERT_TRUE(owner.Expect("held"));
     Child waiter("MutexWaiter", dir.path());
     ASSERT_TRUE(waiter.Expect("waiting"));
-    EXPECT_EQ(waiter.Receive(300), "") << "taken while the owner's process was still there";
+    EXPECT_EQ(waiter.Receive(300), "") << "taken while " << stillThere;
     auto killed = std::chrono::steady_clock::now();
     owner.Kill();
     EXPECT_TRUE(waiter.Expect("abandoned", 2000));
-    // Promptly, not at the one-second cap of the wait.
     EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(950));
+}
+
+// The taking thread has ended; the process lives on until killed.
+KESTREL_CHILD_ROLE(ThreadDeathOwner) {
+    channel.Send(TakeInAThreadThatEnds(platform::NativeOs()) ? "held" : "not held");
+    channel.Receive();
+    return 0;
+}
+
+TEST(AbandonedHandover, TheNextOwnerWaitsForTheDeadOwnersProcessToEnd) {
+    ExpectTakenOnlyOnceTheOwnersProcessEnds("ThreadDeathOwner", "the owner's process was still there");
 }
 
 // As above, in a process whose main thread has already ended: the process
 // is not over while another of its threads runs, whatever the main
 // thread's state says.
 KESTREL_CHILD_ROLE(LeaderGoneOwner) {
-    platform::Os& os = platform::NativeOs();
-    platform::MutexHandle mutex = os.MutexCreate(kName);
-    if (mutex == nullptr) return 2;
-    bool taken = false;
-    std::thread([&] { taken = os.MutexWait(mutex) == platform::WaitResult::Acquired; }).join();
+    const bool taken = TakeInAThreadThatEnds(platform::NativeOs());
     std::thread([&channel, taken] {
         channel.Send(taken ? "held" : "not held");
         channel.Receive();
@@ -141,17 +142,7 @@ KESTREL_CHILD_ROLE(LeaderGoneOwner) {
 }
 
 TEST(AbandonedHandover, TheNextOwnerWaitsForEveryThreadOfTheDeadOwnersProcess) {
-    TempDir dir;
-    Child owner("LeaderGoneOwner", dir.path());
-    ASSERT_TRUE(owner.Expect("held"));
-    Child waiter("MutexWaiter", dir.path());
-    ASSERT_TRUE(waiter.Expect("waiting"));
-    EXPECT_EQ(waiter.Receive(300), "") << "taken while a thread of the owner's process still ran";
-    auto killed = std::chrono::steady_clock::now();
-    owner.Kill();
-    EXPECT_TRUE(waiter.Expect("abandoned", 2000));
-    // Promptly, not at the one-second cap of the wait.
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(950));
+    ExpectTakenOnlyOnceTheOwnersProcessEnds("LeaderGoneOwner", "a thread of the owner's process still ran");
 }
 
 TEST(AbandonedHandover, AnOwnerProcessThatLivesOnDelaysTheNextOwnerOnlyBriefly) {

@@ -19,6 +19,15 @@ sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels, std::array<
     return config;
 }
 
+sim::UnitConfig DeviceUnit(std::uint32_t nChannels) {
+    sim::UnitConfig config;
+    config.mailboxType = 4;
+    config.version = "8474-001";
+    config.channels = nChannels;
+    config.detector.resize(4);
+    return config;
+}
+
 Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEpoch)) {}
 
 void Rig::DemoChain() { chain = sim::Chain::Default([this] { return os.Now(); }, kEpoch); }

@@ -23,6 +23,8 @@ constexpr std::int64_t kEpoch = 1700000000;  // the units' calendar at start
 // `nChannels`, each input with feature words 0 to 3 and `nViews` views.
 sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels,
                             std::array<std::uint32_t, 4> features = {}, int nViews = 1);
+// A type-4 four-device unit (version "8474-001") of `nChannels` a device.
+sim::UnitConfig DeviceUnit(std::uint32_t nChannels);
 
 class Rig {
 public:

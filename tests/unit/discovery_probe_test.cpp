@@ -184,11 +184,7 @@ TEST_F(Probe, ASegmentUnitIsIdentifiedConfiguredAndQueriedDetectorByDetector) {
 }
 
 TEST_F(Probe, AFourDeviceUnitIsNotAskedForItsConfigurationAndAlikeDevicesAreCopies) {
-    sim::UnitConfig config;
-    config.mailboxType = 4;
-    config.version = "8474-001";
-    config.channels = 16384;
-    config.detector.resize(4);
+    sim::UnitConfig config = fake::DeviceUnit(16384);
     for (auto& det : config.detector) {
         det.features = {0x00010000, 0, 0, 0};
         det.dataMask = 0x00FFFFFF;

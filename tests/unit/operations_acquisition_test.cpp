@@ -31,21 +31,11 @@ protected:
 
     void SetUp() override {
         // MCB 9: four segments; 1 to 3 keep a clock and a start stamp, 4 does not.
-        sim::UnitConfig seg;
-        seg.mailboxType = 5;
-        seg.version = "0919-005";
-        seg.detectors = 4;
-        seg.channels = 256;
-        seg.detector.resize(4);
-        for (auto& det : seg.detector) det.features = {0x00010000, 0x00002000, 0, 0};
+        sim::UnitConfig seg = fake::SegmentUnit(4, 256, {0x00010000, 0x00002000, 0, 0});
         seg.detector[3].features[0] = 0;
         segments = rig.chain->addUnit(9, seg);
         // MCB 12: four devices, device 2 acquiring.
-        sim::UnitConfig dev;
-        dev.mailboxType = 4;
-        dev.version = "8474-001";
-        dev.channels = 256;
-        dev.detector.resize(4);
+        sim::UnitConfig dev = fake::DeviceUnit(256);
         dev.detector[1].acquiring = true;
         rig.chain->addUnit(12, dev);
         rig.ConnectNt();

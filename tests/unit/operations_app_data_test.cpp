@@ -31,11 +31,7 @@ protected:
         mcb9 = rig.chain->addUnit(9, nine);
         rig.chain->addUnit(10, Segment(1));
         rig.chain->addUnit(11, Segment(3));
-        sim::UnitConfig devices;
-        devices.mailboxType = 4;
-        devices.version = "8474-001";
-        devices.channels = 256;
-        rig.chain->addUnit(12, devices);
+        rig.chain->addUnit(12, fake::DeviceUnit(256));
         rig.chain->addUnit(16, Segment(12));
         rig.ConnectNt();
         rig.OpenDriverOnly();

@@ -21,22 +21,8 @@ protected:
 
     void SetUp() override {
         // MCB 9: two segments with views, alike; MCB 12: four devices without views.
-        sim::UnitConfig segments;
-        segments.mailboxType = 5;
-        segments.version = "0919-005";
-        segments.detectors = 2;
-        segments.channels = 4096;
-        segments.detector.resize(2);
-        for (auto& det : segments.detector) {
-            det.features = {0, 0, 0x20000000, 0};
-            det.views = 2;
-        }
-        unit = rig.chain->addUnit(9, segments);
-        sim::UnitConfig devices;
-        devices.mailboxType = 4;
-        devices.version = "8474-001";
-        devices.channels = 1024;
-        rig.chain->addUnit(12, devices);
+        unit = rig.chain->addUnit(9, fake::SegmentUnit(2, 4096, {0, 0, 0x20000000, 0}, 2));
+        rig.chain->addUnit(12, fake::DeviceUnit(1024));
         rig.ConnectNt();
         rig.OpenDriverOnly();
         rig.addin.InitDetectors();

@@ -55,16 +55,7 @@ protected:
 
     void SetUp() override {
         // MCB 10: four segments of 4096 channels, each with two views.
-        sim::UnitConfig seg;
-        seg.mailboxType = 5;
-        seg.version = "0919-005";
-        seg.detectors = 4;
-        seg.channels = 4096;
-        seg.detector.resize(4);
-        for (auto& det : seg.detector) {
-            det.features = {0, 0x00002000, 0x20000000, 0};
-            det.views = 2;
-        }
+        sim::UnitConfig seg = fake::SegmentUnit(4, 4096, {0, 0x00002000, 0x20000000, 0}, 2);
         seg.detector[1].dataMask = 0x00FFFFFF;
         seg.detector[1].auxMask = 0xFF000000;
         seg.detector[2].dataMask = 0x0FFFFFFF;
@@ -73,11 +64,7 @@ protected:
         seg.detector[3].auxMask = 0x0000FF00;
         segments = rig.chain->addUnit(10, seg);
         // MCB 12: four devices of 1024 channels, no views.
-        sim::UnitConfig dev;
-        dev.mailboxType = 4;
-        dev.version = "8474-001";
-        dev.channels = 1024;
-        devices = rig.chain->addUnit(12, dev);
+        devices = rig.chain->addUnit(12, fake::DeviceUnit(1024));
         rig.ConnectNt();
         rig.OpenDriverOnly();
         rig.addin.InitDetectors();
