@@ -40,6 +40,8 @@ bool LocalAddin::GetFeatures(std::int32_t nMcb, std::int32_t nDet, std::uint32_t
     TMutexAccess access(mutex);
     McbRecord* pRecord = ValidRecord(nMcb, nDet);
     if (!pRecord) return false;
+    // Words asked for with nowhere to put them: nothing delivered.
+    if (nCount > 0 && !pdwFeatures) return false;
     for (std::int32_t i = 0; i < nCount; ++i)
         pdwFeatures[i] = i < FEATURE_WORDS ? pRecord->dwFeatures[nDet - 1][i] : 0;
     return true;

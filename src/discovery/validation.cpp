@@ -4,6 +4,7 @@
 
 #include "addin/kestrel.h"
 #include "addin/process_state.h"
+#include "addin/trace.h"
 #include "discovery/probe.h"
 #include "platform/platform.h"
 #include "protocol/dialog.h"
@@ -34,7 +35,12 @@ bool Kestrel::SendCommand(std::int32_t nMcb, std::int32_t nDet, const char* szCm
                           std::int32_t nRespSize, char* szResp, std::int32_t* pnRespLen,
                           std::int32_t* pnLocalErr, std::int32_t* pnStatus2) {
     TMutexAccess access(mutex);
-    if (szCmd && IsValidDetector(nMcb, nDet) && SetDevSeg(nMcb, nDet, 1)) {
+    // A size with no buffer behind it would have the response written
+    // through a null pointer: refused before anything is sent.
+    const bool bBuffers = szCmd && (nRespSize <= 0 || szResp);
+    if (szCmd && !bBuffers)
+        DebugTrace(0, "Kestrel::SendCommand(): no buffer for a response of %d bytes!\r\n", nRespSize);
+    if (bBuffers && IsValidDetector(nMcb, nDet) && SetDevSeg(nMcb, nDet, 1)) {
         return mcb_dialog(nMcb, szCmd, static_cast<std::int32_t>(std::strlen(szCmd)), nRespSize,
                           szResp, pnRespLen, pnLocalErr, pnStatus2) == 1;
     }

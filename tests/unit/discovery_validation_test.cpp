@@ -213,6 +213,15 @@ TEST_F(Validation, SendCommandRunsTheHostsCommandOnTheSelectedInput) {
     EXPECT_STREQ(szResp, "junk");  // size 0: the buffer is not touched
     EXPECT_EQ(unit->received().size(), 5u);
 
+    // A size with no buffer: refused with a trace line, nothing sent.
+    rig.os.ClearTrace();
+    nErr = 77;
+    EXPECT_FALSE(rig.addin.SendCommand(9, 1, "SHOW_VERS", 16, nullptr, &nLen, &nErr, &nStatus2));
+    EXPECT_EQ(nErr, -1);
+    EXPECT_EQ(nLen, 0);
+    EXPECT_EQ(rig.os.TraceText(), "Kestrel::SendCommand(): no buffer for a response of 16 bytes!\r\n");
+    EXPECT_EQ(unit->received().size(), 5u);
+
     // The selection refused: cleared outputs as well.
     unit->faults.refuse("SET_SEGM", 2);
     nErr = 77;

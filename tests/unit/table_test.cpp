@@ -64,6 +64,9 @@ TEST_F(Table, FeaturesArePaddedWithZerosOrCut) {
     EXPECT_EQ(words[3], 103u);
     EXPECT_EQ(words[4], 0xEEEEEEEEu);
     EXPECT_TRUE(addin.GetFeatures(10, 1, words, 0));
+    // Words asked for with no buffer: nothing delivered, nothing written.
+    EXPECT_FALSE(addin.GetFeatures(10, 1, nullptr, 4));
+    EXPECT_TRUE(addin.GetFeatures(10, 1, nullptr, 0));
 }
 
 TEST_F(Table, VersionIsCutAndAlwaysTerminated) {
