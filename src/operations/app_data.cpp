@@ -21,6 +21,16 @@ bool InMcb(const McbRecord& record, std::int32_t nDet) {
 // early and garble the command the MCB parses.
 bool Quotable(const char* szText) { return std::strpbrk(szText, "\"\r\n") == nullptr; }
 
+// An INI file is lines of "key=value" under "[section]" headers: a line end
+// in a name or value would write lines of its own (a section header there
+// shadows another detector's values, its lock included), an "=" in a name
+// would be read back as a shorter name, and a name opening with "[" or ";"
+// would be read as a header or a comment.
+bool IniWritable(const char* szName, const char* szValue) {
+    if (std::strpbrk(szName, "\r\n=") || szName[0] == '[' || szName[0] == ';') return false;
+    return !szValue || !std::strpbrk(szValue, "\r\n");
+}
+
 void SectionName(char* szSection, std::size_t nSize, std::int32_t nMcb, std::int32_t nDet) {
     std::snprintf(szSection, nSize, "M%01uS%02u", static_cast<unsigned>(nMcb), static_cast<unsigned>(nDet));
 }
@@ -68,7 +78,7 @@ bool LocalAddin::SetAppData(std::int32_t nMcb, std::int32_t nDet, const char* sz
     char szSection[16];
     SectionName(szSection, sizeof szSection, nMcb, nDet);
     if (!InMcb(*pRecord, nDet))
-        return platform::os().ProfileWrite(szSection, szName, szValue, INI_FILE);
+        return IniWritable(szName, szValue) && platform::os().ProfileWrite(szSection, szName, szValue, INI_FILE);
 
     // The MCB has no way to remove a value, and a value cut to fit would be
     // stored as something the caller never wrote: both are refused.

@@ -72,6 +72,22 @@ TEST_F(AppData, IniValuesLiveInOneSectionPerDetector) {
     EXPECT_FALSE(rig.addin.SetAppData(12, 2, "Colour", "red"));
 }
 
+// What would write lines of its own into the file, or be read back as
+// another name, is refused: another detector's lock stays its own.
+TEST_F(AppData, IniNamesAndValuesThatWouldBreakTheFileAreRefused) {
+    ASSERT_TRUE(rig.addin.SetAppData(12, 2, "@LOCK", "5 Smith"));
+    const int calls = rig.os.profileCalls;
+    for (const char* name : {"X\n[M12S02]\n@LOCK", "X\r@LOCK", "a=b", "[M12S02]", ";note"})
+        EXPECT_FALSE(rig.addin.SetAppData(12, 1, name, "99 Evil")) << name;
+    EXPECT_FALSE(rig.addin.SetAppData(12, 1, "Note", "one\r\n[M12S02]\r\n@LOCK=99 Evil"));
+    EXPECT_EQ(rig.os.profileCalls, calls);
+    EXPECT_EQ(Ini()["m12s02"]["@lock"], "5 Smith");
+    // Names that merely look odd are stored.
+    EXPECT_TRUE(rig.addin.SetAppData(12, 1, "a[b];c", "x=y [z]"));
+    EXPECT_EQ(rig.addin.GetAppData(12, 1, "a[b];c", "", szBuffer, sizeof szBuffer), 7);
+    EXPECT_STREQ(szBuffer, "x=y [z]");
+}
+
 TEST_F(AppData, NothingIsReadOrWrittenForBadArguments) {
     const int calls = rig.os.profileCalls;
     const int acquisitions = rig.os.mutexAcquisitions;
