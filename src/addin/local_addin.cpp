@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <optional>
 
 #include "addin/process_state.h"
 #include "platform/platform.h"
@@ -38,11 +37,8 @@ void* LocalAddin::DeletingDestructor(std::uint32_t dwFlags) {
 // The system-wide count is read and changed under the mutex, so two
 // processes attaching at once cannot both take the first-in-system branch.
 // The mutex is re-entrant, so the start-up it runs can take it again.
-// Without a mutex there is nothing to serialise with, and Open and Close,
-// which are not locked operations, write no wait-failure line of their own.
 bool LocalAddin::Open() {
-    std::optional<TMutexAccess> access;
-    if (mutex.Handle()) access.emplace(mutex);
+    TMutexAccessIfAny access(mutex);
     ProcessState& process = Process();
     if (process.nProcessOpenCount != 0) {
         ++process.nProcessOpenCount;
@@ -60,8 +56,7 @@ bool LocalAddin::Open() {
 }
 
 bool LocalAddin::Close() {
-    std::optional<TMutexAccess> access;
-    if (mutex.Handle()) access.emplace(mutex);
+    TMutexAccessIfAny access(mutex);
     ProcessState& process = Process();
     if (process.nProcessOpenCount > 1) {
         --process.nProcessOpenCount;

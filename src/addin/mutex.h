@@ -1,6 +1,8 @@
 // The named cross-process mutex and the scoped hold of it.
 #pragma once
 
+#include <optional>
+
 #include "platform/platform.h"
 
 class TAutoMutex {
@@ -29,4 +31,17 @@ public:
 
 private:
     platform::MutexHandle hMutex;
+};
+
+// The hold taken by Open, Close and RefreshLocks, which are not locked
+// operations: they serialise with the others when there is a mutex, and
+// without one they write no wait-failure line of their own.
+class TMutexAccessIfAny {
+public:
+    explicit TMutexAccessIfAny(const TAutoMutex& mutex) {
+        if (mutex.Handle()) access.emplace(mutex);
+    }
+
+private:
+    std::optional<TMutexAccess> access;
 };

@@ -41,7 +41,7 @@ bool Kestrel::InitDetectors() {
 // The whole refresh runs under the mutex, so no probe or operation of
 // another process sees a half-refreshed table.
 void LocalAddin::RefreshLocks() {
-    TMutexAccess access(mutex);
+    TMutexAccessIfAny access(mutex);
     for (std::int32_t nMcb = nFirstMcb; nMcb < nFirstMcb + nMcbCount; ++nMcb) {
         McbRecord& record = *Record(nMcb);
         for (std::int32_t nDet = 1; nDet <= record.nDetectors && nDet <= MAX_DETECTORS; ++nDet)

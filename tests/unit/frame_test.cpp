@@ -122,6 +122,9 @@ TEST_F(Frame, WithoutAMutexOpenAndCloseStillCountAndWriteNoWaitFailure) {
     EXPECT_EQ(addin.calls, (std::vector<std::string>{"before first", "startup 1", "shutdown 1", "after last"}));
     EXPECT_EQ(os.shared.nSystemOpenCount, 0);
     EXPECT_TRUE(os.trace.empty());
+    // RefreshLocks is not a locked operation either.
+    addin.RefreshLocks();
+    EXPECT_TRUE(os.trace.empty());
 }
 
 TEST_F(Frame, AFailedWaitOnARealHandleStillRunsTheOperation) {
