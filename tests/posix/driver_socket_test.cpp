@@ -161,17 +161,33 @@ TEST_F(DriverSocketTest, AReplyLongerThanAskedForBreaksTheHandle) {
     EXPECT_TRUE(second.empty());
 }
 
-TEST_F(DriverSocketTest, AServiceThatHangsUpMidReplyFailsTheRequest) {
-    ScriptedDevice device(dir.path(), "TarnDev", [&](int fd) {
+// A failed read leaves the caller's buffer as it was: neither a reply cut
+// off part-way nor the bytes of a refusal reach it.
+TEST_F(DriverSocketTest, AFailedReadLeavesTheBufferAsItWas) {
+    ScriptedDevice refusing(dir.path(), "TarnDev", [&](int fd) {
         ReadRequest(fd);
-        Write(fd, {1, 0, 0, 0, 4, 0});
+        Write(fd, {0, 0, 0, 0, 2, 0, 0, 0, 0x11, 0x22});
     });
     std::intptr_t driver = Open();
     ASSERT_NE(driver, kInvalidHandle);
-    std::uint8_t out[4];
-    std::uint32_t returned = 0;
+    std::uint8_t out[4] = {7, 7, 7, 7};
+    std::uint32_t returned = 99;
+    EXPECT_FALSE(os.DriverIoctl(driver, 1, nullptr, 0, out, 4, &returned));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{7, 7, 7, 7}));
+    os.DriverClose(driver);
+    refusing.Join();
+
+    ScriptedDevice hangingUp(dir.path(), "Other", [&](int fd) {
+        ReadRequest(fd);
+        Write(fd, {1, 0, 0, 0, 4, 0, 0, 0, 0x11, 0x22});  // two of the four bytes
+    });
+    driver = Open("\\\\.\\Other");
+    ASSERT_NE(driver, kInvalidHandle);
     EXPECT_FALSE(os.DriverIoctl(driver, 1, nullptr, 0, out, 4, &returned));
     EXPECT_EQ(os.LastError(), 109u);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{7, 7, 7, 7}));
     os.DriverClose(driver);
 }
 

@@ -130,12 +130,17 @@ bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
     std::uint32_t ok = GetLE32(&header[0]);
     std::uint32_t count = GetLE32(&header[4]);
     if (count > outLen) return Broken(fd);
-    if (count != 0 && !ReceiveAll(fd, static_cast<std::uint8_t*>(out), count)) return Broken(fd);
-    if (returned != nullptr) *returned = count;
+    // The reply is taken whole before any of it reaches the caller: a failed
+    // read, or one cut off by a broken connection, leaves the caller's
+    // buffer as it was.
+    std::vector<std::uint8_t> reply(count);
+    if (count != 0 && !ReceiveAll(fd, reply.data(), count)) return Broken(fd);
     if (ok == 0) {
         SetLastError(kErrorInvalidFunction);
         return false;
     }
+    if (count != 0) std::memcpy(out, reply.data(), count);
+    if (returned != nullptr) *returned = count;
     return true;
 }
 
