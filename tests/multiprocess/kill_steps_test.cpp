@@ -2,7 +2,7 @@
 // its exchanges, and at each step of an INI write. The victim holds the
 // add-in's mutex from before the operation to its death; another client
 // is already waiting for it. After each kill that client must get the
-// mutex within a second (abandoned), its next exchange with the unit must
+// mutex within five seconds (abandoned), its next exchange with the unit must
 // come out right, the table must be as the probe left it with selections
 // that describe the units, and the value being written must be the old one
 // or the new one, never anything else.
@@ -325,7 +325,10 @@ protected:
         EXPECT_EQ(how, "abandoned") << op << " step " << n;
         double ms = (at - died) / 1e6;
         EXPECT_GT(at, died) << "the survivor had the mutex before the victim died";
-        EXPECT_LT(ms, 1000.0) << op << " step " << n;
+        // A hang detector: the hand-over itself may wait up to a second for
+        // the dead owner to finish exiting, longer than that under a
+        // sanitizer on a loaded machine.
+        EXPECT_LT(ms, 5000.0) << op << " step " << n;
         figures->recoveryMs.push_back(ms);
         ++figures->kills;
         return how == "abandoned";

@@ -1,6 +1,6 @@
 // Eight client processes doing random operations, one of them killed every
-// 200 ms (every other time the one holding the mutex) and replaced. After every kill the others go on within a second
-// (a watchdog fails the test on a hang); at the end the mutex is free, the
+// 200 ms (every other time the one holding the mutex) and replaced. After every kill the others go on within five
+// seconds (a watchdog fails the test on a hang); at the end the mutex is free, the
 // table is as the probe left it, every request came from the holder of the
 // mutex, and every stored value is one its writer wrote last or was writing
 // when it died. KESTREL_SOAK_KILLS sets the number of kills (default 50).
@@ -26,7 +26,11 @@ namespace {
 using namespace kestrel_test;
 
 constexpr int kKillIntervalMs = 200;
-constexpr int kRecoveryLimitMs = 1000;
+// A hang detector, not a speed test: the next owner of an abandoned mutex
+// may wait up to a second for the dead owner to finish exiting (a
+// sanitized process exits slowly on a loaded machine), and only then runs
+// its operation.
+constexpr int kRecoveryLimitMs = 5000;
 
 struct Incarnation {
     int slot;
@@ -102,7 +106,7 @@ TEST(RandomKillSoak, OneOfEightClientsKilledEvery200ms) {
         }
         waited = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - killedAt).count();
         recoveryMs.push_back(waited);
-        ASSERT_LE(waited, kRecoveryLimitMs) << "no operation completed within a second of kill " << k + 1
+        ASSERT_LE(waited, kRecoveryLimitMs) << "no operation completed within " << kRecoveryLimitMs << " ms of kill " << k + 1
                                             << " (client " << victim << ")";
         if (next < std::chrono::steady_clock::now()) next = std::chrono::steady_clock::now();
     }
