@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +34,8 @@ struct MutexBlock {
 struct Handle {
     MutexBlock* block;
 };
+
+std::atomic<std::chrono::milliseconds::rep> g_deadOwnerWaitMs{1000};
 
 // How many times this thread holds each mutex.
 thread_local std::map<const MutexBlock*, int> t_depths;
@@ -67,7 +70,8 @@ bool StillRunning(std::int32_t pid) {
     return running;
 }
 
-// Waits (a second at most) until a dead owner's process has finished dying.
+// Waits (a second at most, unless set otherwise) until a dead owner's
+// process has finished dying.
 // The robust mutex is handed on while the dying process is still tearing
 // down, before its files are closed; a driver request it sent just before
 // it died could otherwise still reach the port service after the new
@@ -76,7 +80,7 @@ void AwaitEndOf(std::int32_t pid) {
     if (pid <= 0 || pid == static_cast<std::int32_t>(::getpid())) return;
     // A deadline, not a count of polls: each poll reads /proc, which takes
     // long enough on a loaded machine to stretch 5000 polls well past it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_deadOwnerWaitMs.load());
     while (StillRunning(pid) && std::chrono::steady_clock::now() < deadline) ::usleep(200);
 }
 
@@ -150,6 +154,8 @@ std::string NamedMutexPath(const std::string& dir, const char* name) {
     }
     return file;
 }
+
+void SetDeadOwnerWaitLimit(std::chrono::milliseconds limit) { g_deadOwnerWaitMs = limit.count(); }
 
 MutexHandle NamedMutexOpen(const std::string& dir, const char* name) {
     if (name == nullptr || *name == '\0') {

@@ -18,6 +18,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <string>
 
 #include "platform/platform.h"
@@ -32,6 +33,12 @@ WaitResult NamedMutexWait(MutexHandle mutex);
 // False (last error: not owner) when the calling thread does not hold it.
 bool NamedMutexRelease(MutexHandle mutex);
 void NamedMutexClose(MutexHandle mutex);
+
+// How long the next owner of an abandoned mutex waits at most for the dead
+// owner's process to finish exiting: a second unless set otherwise for
+// this process (tests lengthen it to tell "waited for the exit" from
+// "waited the whole time").
+void SetDeadOwnerWaitLimit(std::chrono::milliseconds limit);
 
 // The first opener's self-check of a newly built mutex, before any other
 // process can reach it: a thread that ends holding it leaves it abandoned
