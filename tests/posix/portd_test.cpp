@@ -238,7 +238,8 @@ TEST_F(PortdProgram, AnUnusableDirectoryOrConfigurationIsReported) {
     EXPECT_NE(badConfig->Log().find("chain.cfg"), std::string::npos) << badConfig->Log();
 
     auto badOption = Start({"--device", "a/b"});
-    EXPECT_NE(badOption->Wait(), 0);
+    EXPECT_EQ(badOption->Wait(), 2);
+    EXPECT_NE(badOption->Log().find("a device name has no '/' or '\\'"), std::string::npos) << badOption->Log();
 }
 
 }  // namespace

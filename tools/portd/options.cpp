@@ -28,7 +28,9 @@ int ParseOptions(int argc, char** argv, Options* options) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help is a success; any other parse error is bad usage, 2, as
+        // with the kestrel tool.
+        return app.exit(e) == 0 ? 0 : 2;
     }
     if (options->windir.empty()) options->windir = platform::posix::WindowsDirectoryFromEnvironment();
     return -1;
