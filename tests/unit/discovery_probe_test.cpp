@@ -449,23 +449,4 @@ TEST_F(Probe, AUnitThatTakesNoCommandIsLeftFailed) {
     EXPECT_EQ(r.dwDataMask[0], 0x0000FFFFu);
 }
 
-TEST_F(Probe, AUnitThatNeverAnswersTheVersionQueryIsLeftFailed) {
-    sim::Unit& unit = Add(9, Segment(2));
-    unit.faults.postDelayMs.reset();  // takes commands, posts nothing
-    Connect();
-
-    Run(9);
-    const McbRecord& r = rig.Record(9);
-    EXPECT_EQ(r.nMailboxType, -1);
-    EXPECT_EQ(r.bResponding, 0);
-    EXPECT_EQ(r.nDetectors, 1);
-    EXPECT_STREQ(r.szVersion, "0000-000");
-    Texts received = rig.Received(9);
-    ASSERT_GE(received.size(), 2u);
-    EXPECT_EQ(received[0], "");
-    EXPECT_EQ(received[1], "SHOW_VERS");
-    EXPECT_EQ(unit.timesReceived("SHOW_CONF"), 0);
-    EXPECT_EQ(unit.timesReceived("SHOW_FEAT"), 0);
-}
-
 }  // namespace

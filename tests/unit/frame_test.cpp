@@ -159,19 +159,21 @@ TEST_F(Frame, EveryOperationReleasesWhatItTook) {
 
 TEST_F(Frame, TheMutexExcludesAnotherThreadWhileHeld) {
     Kestrel addin;
-    std::atomic<bool> started{false}, entered{false};
+    std::atomic<bool> entered{false};
     std::thread other;
     {
         TMutexAccess outer(addin.mutex);
         TMutexAccess inner(addin.mutex);  // re-entrant for this thread
         other = std::thread([&] {
-            started = true;
             TMutexAccess access(addin.mutex);
             entered = true;
         });
-        // Only once the other thread runs does its absence from the mutex
-        // say anything.
-        while (!started.load()) std::this_thread::yield();
+        // Only once the other thread is waiting for the mutex does its
+        // absence from it say anything.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (os.mutexWaiters.load() == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        EXPECT_EQ(os.mutexWaiters.load(), 1) << "the other thread never waited for the mutex";
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_FALSE(entered.load());
     }
