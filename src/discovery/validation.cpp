@@ -37,10 +37,9 @@ bool Kestrel::SendCommand(std::int32_t nMcb, std::int32_t nDet, const char* szCm
     TMutexAccess access(mutex);
     // A size with no buffer behind it would have the response written
     // through a null pointer: refused before anything is sent.
-    const bool bBuffers = szCmd && (nRespSize <= 0 || szResp);
-    if (szCmd && !bBuffers)
-        DebugTrace(0, "Kestrel::SendCommand(): no buffer for a response of %d bytes!\r\n", nRespSize);
-    if (bBuffers && IsValidDetector(nMcb, nDet) && SetDevSeg(nMcb, nDet, 1)) {
+    const bool bNoBuffer = nRespSize > 0 && !szResp;
+    if (bNoBuffer) DebugTrace(0, "Kestrel::SendCommand(): no buffer for a response of %d bytes!\r\n", nRespSize);
+    if (szCmd && !bNoBuffer && IsValidDetector(nMcb, nDet) && SetDevSeg(nMcb, nDet, 1)) {
         return mcb_dialog(nMcb, szCmd, static_cast<std::int32_t>(std::strlen(szCmd)), nRespSize,
                           szResp, pnRespLen, pnLocalErr, pnStatus2) == 1;
     }
