@@ -93,7 +93,9 @@ std::tm LocalTime(std::int64_t seconds) {
 std::string DateReply(std::optional<std::int64_t> seconds, bool date) {
     if (!seconds) return "$N000000000";
     std::tm tm = LocalTime(*seconds);
-    if (date) return Format("$N%03u%03u%03u", tm.tm_mday, tm.tm_mon + 1, (tm.tm_year + 1900) % 100);
+    // The year of the century stays 0 to 99 also for a clock set before
+    // year 0.
+    if (date) return Format("$N%03u%03u%03u", tm.tm_mday, tm.tm_mon + 1, ((tm.tm_year + 1900) % 100 + 100) % 100);
     return Format("$N%03u%03u%03u", tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 

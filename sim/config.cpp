@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -10,11 +12,22 @@ namespace sim {
 
 namespace {
 
+constexpr std::uint32_t kType4DataMask = 0x00FFFFFF;
+
 std::string Trim(std::string_view text) {
     std::size_t a = 0, b = text.size();
     while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
     while (b > a && std::isspace(static_cast<unsigned char>(text[b - 1]))) --b;
     return std::string(text.substr(a, b - a));
+}
+
+// A line without its comment: "#" or ";" at its start, or after a blank,
+// begins one that runs to the end of the line.
+std::string_view Uncommented(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i)
+        if ((line[i] == '#' || line[i] == ';') && (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1]))))
+            return line.substr(0, i);
+    return line;
 }
 
 std::vector<std::string> Split(const std::string& text) {
@@ -73,8 +86,8 @@ public:
         std::string raw;
         while (std::getline(in, raw)) {
             ++line_;
-            std::string content = Trim(raw);
-            if (content.empty() || content[0] == '#' || content[0] == ';') continue;
+            std::string content = Trim(Uncommented(raw));
+            if (content.empty()) continue;
             bool good = content[0] == '[' ? header(content) : entry(content);
             if (!good) return fail(error);
         }
@@ -106,7 +119,8 @@ private:
             if (!mcb) return problem("unit number '" + words[1] + "' is not an MCB number 9 to 16");
             mcb_ = static_cast<int>(*mcb);
             if (words.size() == 2) {
-                if (drafts_.count(mcb_)) return problem("unit " + words[1] + " is described twice");
+                // Its detector sections may come before it.
+                if (!unitSections_.insert(mcb_).second) return problem("unit " + words[1] + " is described twice");
                 drafts_[mcb_];
                 section_ = Section::Unit;
                 return true;
@@ -262,11 +276,26 @@ private:
         for (auto& [mcb, draft] : drafts_) {
             UnitConfig& unit = draft.config;
             const int count = unit.detectorCount();
-            unit.detector.assign(count, DetectorConfig{});
+            // A type-4 unit's mailbox scratch bytes lie over the top byte of
+            // channel words, so its counts live in the low 24 bits.
+            DetectorConfig base;
+            if (unit.mailboxType == 4) {
+                base.dataMask = kType4DataMask;
+                base.auxMask = ~kType4DataMask;
+            }
+            unit.detector.assign(count, base);
             // Every value was checked at its line already.
             for (int d = 1; d <= count; ++d) {
                 for (const auto& [key, value] : draft.common) applyDetectorKey(unit.detector[d - 1], key, value);
                 for (const auto& [key, value] : draft.perDetector[d]) applyDetectorKey(unit.detector[d - 1], key, value);
+            }
+            for (int d = 1; d <= count; ++d) {
+                if (unit.mailboxType == 4 && (unit.detector[d - 1].dataMask & ~kType4DataMask) != 0) {
+                    line_ = 0;
+                    return problem("unit " + std::to_string(mcb) + " detector " + std::to_string(d) +
+                                   ": a type-4 unit keeps its mailbox in the top byte of its channel words, so "
+                                   "data_mask must leave bits 24 to 31 clear");
+                }
             }
             for (const auto& [d, keys] : draft.perDetector) {
                 if (d > count) {
@@ -284,6 +313,7 @@ private:
     enum class Section { None, Chain, Unit, Detector };
     ChainConfig config_;
     std::map<int, UnitDraft> drafts_;
+    std::set<int> unitSections_;  // units whose own section has been read
     Section section_ = Section::None;
     int mcb_ = 0;
     int detector_ = 0;
@@ -303,14 +333,20 @@ std::optional<ChainConfig> LoadChainConfig(const std::string& path, std::string*
         if (error) *error = path + ": cannot open the file";
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
+    // A read error (a directory, a failing disk) throws from the stream
+    // buffer; it must not pass for an empty description.
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        file.setstate(std::ios::badbit);
+    }
     if (file.bad()) {
         if (error) *error = path + ": cannot read the file";
         return std::nullopt;
     }
     std::string reason;
-    auto config = ParseChainConfig(text.str(), &reason);
+    auto config = ParseChainConfig(text, &reason);
     if (!config && error) *error = path + ": " + reason;
     return config;
 }

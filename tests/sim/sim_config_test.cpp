@@ -67,6 +67,33 @@ TEST(SimConfigTest, ExampleDescribesTheChain) {
     EXPECT_EQ(u12.detector.size(), 4u);
     EXPECT_EQ(u12.reportTotal, 100u);
     EXPECT_EQ(u12.clockOffset, -60);
+    // A type-4 unit's mailbox lies over the top byte of its channel words.
+    EXPECT_EQ(u12.detector[3].dataMask, 0x00FFFFFFu);
+    EXPECT_EQ(u12.detector[3].auxMask, 0xFF000000u);
+}
+
+// The example in the README is a description the simulator takes, comments
+// at the ends of lines included.
+TEST(SimConfigTest, TheReadmeExampleIsAccepted) {
+    std::ifstream readme(std::string(KESTREL_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(readme);
+    std::string line, example;
+    bool inside = false;
+    while (std::getline(readme, line)) {
+        if (line == "```ini") inside = true;
+        else if (inside && line == "```") break;
+        else if (inside) example += line + "\n";
+    }
+    ASSERT_FALSE(example.empty()) << "no ini example in the README";
+    std::string error;
+    auto config = sim::ParseChainConfig(example, &error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->absent, sim::AbsentBehaviour::FloatingBus);
+    const sim::UnitConfig& u9 = config->units.at(9);
+    EXPECT_EQ(u9.version, "0919-005");
+    EXPECT_EQ(u9.detectorCount(), 2);
+    EXPECT_EQ(u9.detector.at(1).appData.at("@DESC"), "Left arm");
+    EXPECT_EQ(u9.detector.at(1).dataMask, 0x00FFFFFFu);
 }
 
 TEST(SimConfigTest, BuiltChainAnswersAsDescribed) {
@@ -83,9 +110,19 @@ TEST(SimConfigTest, BuiltChainAnswersAsDescribed) {
 }
 
 TEST(SimConfigTest, WindowsLineEndsAndCommentsAreAccepted) {
-    auto config = sim::ParseChainConfig("; chain\r\n[unit 16]\r\nversion = 1234-567\r\n\r\n", nullptr);
+    auto config = sim::ParseChainConfig("; chain\r\n[unit 16]  # last\r\nversion = 1234-567 ; note\r\n\r\n"
+                                        "[unit 16 detector 1]\napp.tag = a#b;c\t# the value ends before\n",
+                                        nullptr);
     ASSERT_TRUE(config);
     EXPECT_EQ(config->units.at(16).version, "1234-567");
+    EXPECT_EQ(config->units.at(16).detector.at(0).appData.at("tag"), "a#b;c");
+}
+
+TEST(SimConfigTest, DetectorSectionsMayComeBeforeTheirUnit) {
+    std::string error;
+    auto config = sim::ParseChainConfig("[unit 9 detector 2]\nviews = 3\n[unit 9]\ndetectors = 2\n", &error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->units.at(9).detector.at(1).views, 3);
 }
 
 struct BadCase {
@@ -110,6 +147,8 @@ TEST(SimConfigTest, InvalidDescriptionsNameTheLineAndTheProblem) {
         {"[units]\n", "line 1: unknown section"},
         {"[chain]\nabsent = sometimes\n", "line 2: absent must be floating, echo or shared"},
         {"[unit 9]\njust words\n", "line 2: expected 'key = value'"},
+        {"[unit 9]\ntype = 4\n[unit 9 detector 1]\ndata_mask = 0x7FFFFFFF\n",
+         "unit 9 detector 1: a type-4 unit keeps its mailbox in the top byte"},
     };
     for (const BadCase& c : cases) {
         std::string error;
@@ -138,6 +177,12 @@ TEST(SimConfigTest, FilesAreReadAndMissingOnesReported) {
     ASSERT_TRUE(config) << error;
     EXPECT_EQ(config->units.at(11).version, "1111-111");
     std::remove(path.c_str());
+
+#ifndef _WIN32
+    // A directory opens but cannot be read: not an empty description.
+    EXPECT_FALSE(sim::LoadChainConfig(testing::TempDir(), &error));
+    EXPECT_EQ(error, testing::TempDir() + ": cannot read the file");
+#endif
 }
 
 }  // namespace
