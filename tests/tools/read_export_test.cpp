@@ -77,6 +77,15 @@ TEST_F(KestrelRead, ReadsARunAcrossChunksFromTheRequestedChannel) {
     EXPECT_EQ(csv.channels.front(), 900u);
     EXPECT_EQ(csv.channels.back(), 1999u);
     EXPECT_EQ(csv.counts, Expected(kSegmentChannels, 0, kSegmentLiveMs[0], 900, 1100));
+
+    // "--csv -" beside a file: standard output is still nothing but the CSV.
+    std::string n42Path = windir_ / "beside.n42";
+    ToolRun both = Run({"read", "9", "1", "--start", "900", "--count", "1100", "--csv", "-", "--n42", n42Path});
+    ASSERT_EQ(both.exitCode, 0) << last_;
+    CsvSpectrum piped = ParseCsv(both.out);
+    ASSERT_EQ(piped.problem, "") << both.out;
+    EXPECT_EQ(piped.counts, csv.counts);
+    EXPECT_NE(both.err.find("wrote " + n42Path), std::string::npos) << both.err;
 }
 
 TEST_F(KestrelRead, ReadsADeviceOfAFourDeviceUnit) {

@@ -56,20 +56,22 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
         WriteCsv(spectrum, "-");
         return kExitOk;
     }
-    std::printf("read %u channels of MCB %d detector %d from channel %u: %llu counts\n", count,
-                args.target.mcb, args.target.det, start,
-                static_cast<unsigned long long>(spectrum.Total()));
+    // With the CSV on standard output, the reports go with the messages so
+    // that the output stays clean CSV.
+    std::FILE* report = args.csv == "-" ? Messages() : stdout;
+    std::fprintf(report, "read %u channels of MCB %d detector %d from channel %u: %llu counts\n", count,
+                 args.target.mcb, args.target.det, start, static_cast<unsigned long long>(spectrum.Total()));
     if (!args.csv.empty()) {
         WriteCsv(spectrum, args.csv);
-        if (args.csv != "-") std::printf("wrote %s\n", args.csv.c_str());
+        if (args.csv != "-") std::fprintf(report, "wrote %s\n", args.csv.c_str());
     }
     if (!args.n42.empty()) {
         WriteN42(spectrum, args.n42);
-        std::printf("wrote %s\n", args.n42.c_str());
+        std::fprintf(report, "wrote %s\n", args.n42.c_str());
     }
     if (!args.png.empty()) {
         PlotPng(spectrum, args.png);
-        std::printf("wrote %s\n", args.png.c_str());
+        std::fprintf(report, "wrote %s\n", args.png.c_str());
     }
     return kExitOk;
 }

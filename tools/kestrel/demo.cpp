@@ -48,7 +48,7 @@ std::uint64_t TotalCounts(Addin& addin, std::uint32_t channels) {
 
 int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     Clock::time_point begin = Clock::now();
-    if (args.seconds < 0 || args.seconds > 30)
+    if (!(args.seconds >= 0 && args.seconds <= 30))  // NaN fails both
         throw ToolError(kExitUsage, "--seconds must be between 0 and 30");
     MakeDirectories(args.out);
     std::string base = args.out + "/mcb" + std::to_string(kMcb) + "-det" + std::to_string(kDet);
