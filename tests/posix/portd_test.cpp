@@ -234,7 +234,7 @@ TEST_F(PortdProgram, AnUnusableDirectoryOrConfigurationIsReported) {
 
     kestrel_test::WriteText(dir / "chain.cfg", "[unit 9]\ntype = 7\n");
     auto badConfig = Start({"--config", dir / "chain.cfg"});
-    EXPECT_EQ(badConfig->Wait(), 1);
+    EXPECT_EQ(badConfig->Wait(), 2);
     EXPECT_NE(badConfig->Log().find("chain.cfg"), std::string::npos) << badConfig->Log();
 
     auto badOption = Start({"--device", "a/b"});

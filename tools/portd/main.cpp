@@ -62,8 +62,10 @@ int main(int argc, char** argv) {
     int code = portd::ParseOptions(argc, argv, &options);
     if (code >= 0) return code;
 
+    // An unreadable or garbled chain description is bad input, as a
+    // missing one is: 2.
     std::unique_ptr<sim::Chain> chain = MakeChain(options);
-    if (!chain) return 1;
+    if (!chain) return 2;
 
     int stopRead = -1;
     if (!InstallStopSignals(&stopRead)) {

@@ -64,7 +64,13 @@ bool Service::Run() {
 void Service::Accept() {
     while (true) {
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;  // EAGAIN: all taken; anything else: try at the next wake-up
+        if (fd < 0) {
+            // Out of descriptors the waiting client keeps the listener
+            // readable, and poll would wake at once for ever: pause a little
+            // before trying again, serving the others meanwhile.
+            if (errno == EMFILE || errno == ENFILE) ::usleep(10000);
+            return;  // EAGAIN: all taken; anything else: try at the next wake-up
+        }
         std::uint64_t serial = ++accepted_;
         serials_[fd] = serial;
         Connection* connection = new Connection(chain_);
