@@ -86,5 +86,19 @@ TEST(KestrelDemo, WritesIntoTheDirectoryGivenWithOut) {
     EXPECT_TRUE(HasPngSignature(out + "/mcb9-det2.png"));
 }
 
+// Ctrl-C in the middle of a run ends it with 130 and leaves no simulated
+// system behind in the temporary directory.
+TEST(KestrelDemo, AnInterruptedRunLeavesNothingBehind) {
+    TempDir scratch;
+    TempDir tmp;
+    std::vector<std::string> args{"demo", "--out", scratch / "out", "--seconds", "20"};
+    ToolRun run = RunToolInterrupted(args, {"", "", {{"TMPDIR", tmp.path()}}}, scratch.path(), "waiting 20.0 s");
+    EXPECT_EQ(run.exitCode, 130) << Describe(args, run);
+    std::smatch windirLine;
+    ASSERT_TRUE(std::regex_search(run.out, windirLine, std::regex(R"(windows directory\s+(\S+))"))) << run.out;
+    EXPECT_EQ(windirLine[1].str().rfind(tmp.path() + "/kestrel-", 0), 0u) << "not in TMPDIR: " << windirLine[1];
+    EXPECT_FALSE(Exists(windirLine[1].str())) << windirLine[1].str();
+}
+
 }  // namespace
 }  // namespace kestrel_tool_test

@@ -1,11 +1,15 @@
 #include "tools/tool_run.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "posix/process_wait.h"
 #include "posix/temp_dir.h"
@@ -22,10 +26,20 @@ bool Inherited(const char* entry) {
     return true;
 }
 
-}  // namespace
+struct Started {
+    pid_t pid = -1;
+    std::string outPath, errPath;
 
-ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
-                const std::string& scratch, int timeoutMs) {
+    ToolRun Finish(int timeoutMs) const {
+        ToolRun run;
+        run.exitCode = kestrel_test::WaitForExit(pid, timeoutMs);
+        run.out = kestrel_test::ReadText(outPath);
+        run.err = kestrel_test::ReadText(errPath);
+        return run;
+    }
+};
+
+Started Start(const std::vector<std::string>& args, const ToolEnvironment& environment, const std::string& scratch) {
     std::vector<std::string> argv{KESTREL_TOOL_PROGRAM};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env;
@@ -41,27 +55,47 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& env
     for (std::string& variable : env) envPointers.push_back(variable.data());
     envPointers.push_back(nullptr);
 
-    std::string outPath = scratch + "/tool.out";
-    std::string errPath = scratch + "/tool.err";
+    Started started;
+    started.outPath = scratch + "/tool.out";
+    started.errPath = scratch + "/tool.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, started.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, started.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!environment.workingDir.empty())
         posix_spawn_file_actions_addchdir_np(&actions, environment.workingDir.c_str());
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
+    int spawned = posix_spawn(&started.pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
                               envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         throw std::runtime_error(std::string("cannot start the tool: ") + std::strerror(spawned));
+    return started;
+}
 
-    ToolRun run;
-    run.exitCode = kestrel_test::WaitForExit(pid, timeoutMs);
-    run.out = kestrel_test::ReadText(outPath);
-    run.err = kestrel_test::ReadText(errPath);
-    return run;
+}  // namespace
+
+ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
+                const std::string& scratch, int timeoutMs) {
+    return Start(args, environment, scratch).Finish(timeoutMs);
+}
+
+ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
+                           const std::string& scratch, const std::string& after) {
+    Started started = Start(args, environment, scratch);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolTimeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (kestrel_test::ReadText(started.outPath).find(after) != std::string::npos) {
+            ::kill(started.pid, SIGINT);
+            break;
+        }
+        siginfo_t info{};
+        // Ended before it said it: left to Finish to reap.
+        if (::waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return started.Finish(kToolTimeoutMs);
 }
 
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run) {

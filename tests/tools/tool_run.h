@@ -26,6 +26,11 @@ constexpr int kToolTimeoutMs = 30000;
 ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
                 const std::string& scratch, int timeoutMs = kToolTimeoutMs);
 
+// The same, with SIGINT sent to the tool once its standard output holds
+// `after`.
+ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
+                           const std::string& scratch, const std::string& after);
+
 // The command line, for failure messages.
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run);
 

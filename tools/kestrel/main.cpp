@@ -5,9 +5,11 @@
 #include "kestrel/cli.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/interrupts.h"
 
 int main(int argc, char** argv) {
     using namespace kestrel_tool;
+    HandleStopSignals();
     try {
         return RunCommandLine(argc, argv);
     } catch (const ToolError& error) {

@@ -6,13 +6,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "kestrel/exit_codes.h"
+#include "kestrel/interrupts.h"
 
 namespace kestrel_tool {
 namespace {
+
+constexpr std::size_t kMaxBaseLength = 64;
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     std::remove(path);
@@ -22,18 +26,26 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 }  // namespace
 
 ScratchDir::ScratchDir() {
-    // In /tmp and short: the driver socket inside must fit a Unix socket
-    // address.
-    std::string pattern = "/tmp/kestrel-XXXXXX";
+    // In $TMPDIR when it is short enough, else /tmp: the driver socket
+    // inside must fit a Unix socket address.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp != nullptr && tmp[0] == '/' && std::strlen(tmp) <= kMaxBaseLength ? tmp : "/tmp";
+    std::string pattern = base + "/kestrel-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr)
         throw ToolError(kExitEnvironment,
                         std::string("cannot create a temporary directory: ") + std::strerror(errno));
     path_ = buffer.data();
+    RemoveOnStop(path_);
 }
 
-ScratchDir::~ScratchDir() { ::nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+ScratchDir::~ScratchDir() {
+    ForgetOnStop(path_);
+    RemoveTree(path_);
+}
+
+void RemoveTree(const std::string& path) { ::nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 
 void MakeDirectories(const std::string& path) {
     for (std::size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {

@@ -20,6 +20,8 @@ private:
     std::string path_;
 };
 
+// Removes the directory and everything in it, as far as it can.
+void RemoveTree(const std::string& path);
 // Creates the directory and its parents; throws ToolError (usage) with the
 // reason when it cannot.
 void MakeDirectories(const std::string& path);

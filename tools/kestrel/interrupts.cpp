@@ -1,0 +1,58 @@
+#include "kestrel/interrupts.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "kestrel/scratch_dir.h"
+
+namespace kestrel_tool {
+namespace {
+
+std::mutex g_lock;
+std::set<std::string>& Registered() {
+    static auto* paths = new std::set<std::string>;  // outlives every other static
+    return *paths;
+}
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+    return set;
+}
+
+}  // namespace
+
+void HandleStopSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    // Blocked here, so in every thread started later; only sigwait takes them.
+    sigset_t set = StopSignals();
+    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+    std::thread([set] {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) return;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            for (const std::string& path : Registered()) RemoveTree(path);
+        }
+        std::fflush(nullptr);
+        ::_exit(128 + signal);
+    }).detach();
+}
+
+void RemoveOnStop(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Registered().insert(path);
+}
+
+void ForgetOnStop(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Registered().erase(path);
+}
+
+}  // namespace kestrel_tool
