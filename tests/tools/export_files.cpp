@@ -47,6 +47,7 @@ N42Spectrum ParseN42(const std::string& path) {
     }
     pugi::xml_node root = document.document_element();
     n42.root = root.name();
+    n42.description = root.child("RadDetectorInformation").child("RadDetectorDescription").text().get();
     pugi::xml_node data =
         root.child("RadMeasurement").child("Spectrum").child("ChannelData");
     if (!data) {

@@ -19,6 +19,7 @@ CsvSpectrum ParseCsv(const std::string& text);
 struct N42Spectrum {
     std::string problem;  // empty when the document parsed as expected
     std::string root;
+    std::string description;  // RadDetectorInformation/RadDetectorDescription, as UTF-8
     std::vector<std::uint64_t> counts;
 };
 

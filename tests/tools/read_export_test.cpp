@@ -88,6 +88,23 @@ TEST_F(KestrelRead, ReadsARunAcrossChunksFromTheRequestedChannel) {
     EXPECT_NE(both.err.find("wrote " + n42Path), std::string::npos) << both.err;
 }
 
+// A description stored as 8-bit Windows text reaches the UTF-8 document as
+// the characters it stands for; a control character, which XML cannot
+// hold, as "?".
+TEST_F(KestrelRead, TheN42DocumentCarriesEightBitTextAsUtf8) {
+    std::string config = WriteChain(windir_ / "latin1.conf",
+                                    "[unit 9]\nversion = 0919-005\nfeatures = 0x00100000\n"
+                                    "[unit 9 detector 1]\napp.@DESC = Caf\xE9 \x01x\n");
+    std::string path = windir_ / "d.n42";
+    std::vector<std::string> args{"--sim", config, "read", "9", "1", "--count", "4", "--n42", path};
+    ToolRun run = RunTool(args, {windir_.path(), "", {}}, scratch_.path());
+    ASSERT_EQ(run.exitCode, 0) << Describe(args, run);
+    N42Spectrum n42 = ParseN42(path);
+    ASSERT_EQ(n42.problem, "");
+    EXPECT_EQ(n42.description.rfind("Caf\xC3\xA9 ?x (identifier ", 0), 0u) << n42.description;
+    EXPECT_EQ(ReadText(path).find('\xE9'), std::string::npos) << "a Latin-1 byte left in the UTF-8 document";
+}
+
 TEST_F(KestrelRead, ReadsADeviceOfAFourDeviceUnit) {
     std::string n42Path = windir_ / "d3.n42";
     ToolRun run = Run({"read", "12", "3", "--n42", n42Path});

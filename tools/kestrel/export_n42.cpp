@@ -27,8 +27,27 @@ std::string NewUuid() {
     return text;
 }
 
+// Texts from the units and the host are 8-bit Windows text. XML 1.0 has no
+// place for control characters, and the document is UTF-8: controls become
+// "?", bytes above 127 the Latin-1 characters they stand for.
+std::string XmlText(const std::string& value) {
+    std::string text;
+    text.reserve(value.size());
+    for (unsigned char c : value) {
+        if (c >= 0x80) {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
+            text += '?';
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
 void Text(pugi::xml_node parent, const char* name, const std::string& value) {
-    parent.append_child(name).text().set(value.c_str());
+    parent.append_child(name).text().set(XmlText(value).c_str());
 }
 
 // ISO 8601 duration in whole seconds, e.g. PT90S.
