@@ -284,12 +284,11 @@ private:
                 base.auxMask = ~kType4DataMask;
             }
             unit.detector.assign(count, base);
-            // Every value was checked at its line already.
+            // Every value was checked at its line already; what only the
+            // whole unit tells is checked here.
             for (int d = 1; d <= count; ++d) {
                 for (const auto& [key, value] : draft.common) applyDetectorKey(unit.detector[d - 1], key, value);
                 for (const auto& [key, value] : draft.perDetector[d]) applyDetectorKey(unit.detector[d - 1], key, value);
-            }
-            for (int d = 1; d <= count; ++d) {
                 if (unit.mailboxType == 4 && (unit.detector[d - 1].dataMask & ~kType4DataMask) != 0) {
                     line_ = 0;
                     return problem("unit " + std::to_string(mcb) + " detector " + std::to_string(d) +

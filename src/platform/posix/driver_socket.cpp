@@ -132,8 +132,10 @@ bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
     if (count > outLen) return Broken(fd);
     // The reply is taken whole before any of it reaches the caller: a failed
     // read, or one cut off by a broken connection, leaves the caller's
-    // buffer as it was.
-    std::vector<std::uint8_t> reply(count);
+    // buffer as it was. The request's buffer holds it: a mailbox byte's
+    // reply fits without another allocation.
+    std::vector<std::uint8_t>& reply = request;
+    reply.resize(count);
     if (count != 0 && !ReceiveAll(fd, reply.data(), count)) return Broken(fd);
     if (ok == 0) {
         SetLastError(kErrorInvalidFunction);
