@@ -55,7 +55,11 @@ void UnitState::advance(Instant now) {
     for (int d = 1; d <= detectorCount(); ++d) {
         DetectorState& det = detector(d);
         if (!det.acquiring) continue;
-        det.liveMs += static_cast<std::uint32_t>(now.ms - det.lastMs);  // wraps harmlessly
+        // Signed: a command taken late carries the earlier tick at which the
+        // unit took it, and time must not run backwards into a huge count.
+        std::int32_t elapsed = static_cast<std::int32_t>(now.ms - det.lastMs);
+        if (elapsed <= 0) continue;
+        det.liveMs += static_cast<std::uint32_t>(elapsed);
         det.lastMs = now.ms;
     }
 }
