@@ -4,13 +4,37 @@
 #include <cstdint>
 #include <string>
 
+#include "posix/temp_dir.h"
+
 namespace kestrel_tool_test {
 
 // MCB 9: a segment unit, two inputs of 2048 channels, both stopped, with
 // 100 s and 250 s of counts; data mask 0x00FFFFFF. MCB 12: a four-device
-// unit of 16384 channels per device (what the add-in assumes of one), device 3 stopped with 50 s of counts.
-// Named values in the INI file (feature words 0).
-extern const char* const kStoppedChain;
+// unit of 16384 channels per device (what the add-in assumes of one),
+// device 3 stopped with 50 s of counts. No start times; named values in
+// the INI file (feature words 0).
+inline const char* const kStoppedChain = R"(
+[chain]
+epoch = 1039009530
+[unit 9]
+type = 5
+version = 0919-005
+detectors = 2
+channels = 2048
+data_mask = 0x00FFFFFF
+aux_mask = 0xFF000000
+acquiring = no
+[unit 9 detector 1]
+live_ms = 100000
+[unit 9 detector 2]
+live_ms = 250000
+[unit 12]
+type = 4
+version = 8474-001
+channels = 16384
+[unit 12 detector 3]
+live_ms = 50000
+)";
 constexpr std::uint32_t kSegmentChannels = 2048;
 constexpr std::uint64_t kSegmentLiveMs[2] = {100000, 250000};
 constexpr std::uint32_t kDeviceChannels = 16384;
@@ -18,6 +42,9 @@ constexpr std::uint64_t kDevice3LiveMs = 50000;
 constexpr std::uint32_t kDataMask = 0x00FFFFFF;
 
 // Writes `text` to `path` and returns the path.
-std::string WriteChain(const std::string& path, const char* text);
+inline std::string WriteChain(const std::string& path, const char* text) {
+    kestrel_test::WriteText(path, text);
+    return path;
+}
 
 }  // namespace kestrel_tool_test

@@ -1,13 +1,17 @@
-// Reading back what the tool exported.
+// Reading back what the tool exported, and the rules of the N42.42-2011
+// schema that its documents must keep.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
 namespace kestrel_tool_test {
 
 struct CsvSpectrum {
+    std::vector<std::string> metadata;  // the "# ..." lines, without "# "
     std::string header;
     std::vector<std::uint64_t> channels;
     std::vector<std::uint64_t> counts;
@@ -16,15 +20,11 @@ struct CsvSpectrum {
 
 CsvSpectrum ParseCsv(const std::string& text);
 
-struct N42Spectrum {
-    std::string problem;  // empty when the document parsed as expected
-    std::string root;
-    std::string description;  // RadDetectorInformation/RadDetectorDescription, as UTF-8
-    std::vector<std::uint64_t> counts;
-};
+// Whitespace-separated unsigned numbers; false when one is not.
+bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers);
 
-// The ChannelData of the document's (first) Spectrum.
-N42Spectrum ParseN42(const std::string& path);
+// Every way the document breaks the schema's rules (empty: none).
+std::vector<std::string> N42Breaches(const pugi::xml_document& document);
 
 // True when the file starts with the eight bytes of a PNG signature.
 bool HasPngSignature(const std::string& path);

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -12,19 +11,12 @@
 #include <thread>
 
 #include "posix/process_wait.h"
-#include "posix/temp_dir.h"
+#include "tools/chain_files.h"
 
 extern char** environ;
 
 namespace kestrel_tool_test {
 namespace {
-
-bool Inherited(const char* entry) {
-    // The tool must take these from the test alone.
-    for (const char* name : {"WINDIR=", "KESTREL_ADDIN="})
-        if (std::strncmp(entry, name, std::strlen(name)) == 0) return false;
-    return true;
-}
 
 struct Started {
     pid_t pid = -1;
@@ -40,24 +32,21 @@ struct Started {
 };
 
 Started Start(const std::vector<std::string>& args, const ToolEnvironment& environment, const std::string& scratch) {
-    std::vector<std::string> argv{KESTREL_TOOL_PROGRAM};
+    std::vector<std::string> argv{KESTREL_TOOL_PROGRAM}, env;
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env;
+    // The tool must take these from the test alone.
     for (char** entry = environ; *entry != nullptr; ++entry)
-        if (Inherited(*entry)) env.push_back(*entry);
+        if (std::strncmp(*entry, "WINDIR=", 7) != 0 && std::strncmp(*entry, "KESTREL_ADDIN=", 14) != 0)
+            env.push_back(*entry);
     if (!environment.windir.empty()) env.push_back("WINDIR=" + environment.windir);
-    for (const auto& variable : environment.extra)
-        env.push_back(variable.first + "=" + variable.second);
-
+    for (const auto& variable : environment.extra) env.push_back(variable.first + "=" + variable.second);
     std::vector<char*> argvPointers, envPointers;
     for (std::string& arg : argv) argvPointers.push_back(arg.data());
-    argvPointers.push_back(nullptr);
     for (std::string& variable : env) envPointers.push_back(variable.data());
+    argvPointers.push_back(nullptr);
     envPointers.push_back(nullptr);
 
-    Started started;
-    started.outPath = scratch + "/tool.out";
-    started.errPath = scratch + "/tool.err";
+    Started started{-1, scratch + "/tool.out", scratch + "/tool.err"};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -68,8 +57,7 @@ Started Start(const std::vector<std::string>& args, const ToolEnvironment& envir
     int spawned = posix_spawn(&started.pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
                               envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        throw std::runtime_error(std::string("cannot start the tool: ") + std::strerror(spawned));
+    if (spawned != 0) throw std::runtime_error(std::string("cannot start the tool: ") + std::strerror(spawned));
     return started;
 }
 
@@ -103,6 +91,17 @@ std::string Describe(const std::vector<std::string>& args, const ToolRun& run) {
     for (const std::string& arg : args) text += " '" + arg + "'";
     return text + "\nexit code " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out +
            "--- stderr:\n" + run.err;
+}
+
+ToolTest::ToolTest() : chain_(WriteChain(windir_ / "chain.conf", kStoppedChain)) {}
+
+ToolRun ToolTest::Run(const std::vector<std::string>& args, bool sim) {
+    std::vector<std::string> all{"--windir", windir_.path()};
+    if (sim) all.insert(all.end(), {"--sim", chain_});
+    all.insert(all.end(), args.begin(), args.end());
+    ToolRun run = RunTool(all, {windir_.path(), "", {}}, scratch_.path());
+    last_ = Describe(all, run);
+    return run;
 }
 
 }  // namespace kestrel_tool_test

@@ -2,9 +2,13 @@
 // its own Windows directory and working directory, its output captured.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "posix/temp_dir.h"
 
 namespace kestrel_tool_test {
 
@@ -33,5 +37,18 @@ ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvir
 
 // The command line, for failure messages.
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run);
+
+// A Windows directory of the test's own, and runs in it: with `sim`, on
+// the chain `chain_` (kStoppedChain unless the test writes another).
+class ToolTest : public ::testing::Test {
+protected:
+    ToolTest();
+    ToolRun Run(const std::vector<std::string>& args, bool sim = true);
+
+    kestrel_test::TempDir scratch_;
+    kestrel_test::TempDir windir_;
+    std::string chain_;
+    std::string last_;  // Describe() of the last run
+};
 
 }  // namespace kestrel_tool_test
