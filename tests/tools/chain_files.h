@@ -8,22 +8,17 @@
 
 namespace kestrel_tool_test {
 
-// MCB 9: a segment unit, two inputs of 2048 channels, both stopped, with
-// 100 s and 250 s of counts; data mask 0x00FFFFFF. MCB 12: a four-device
-// unit of 16384 channels per device (what the add-in assumes of one),
-// device 3 stopped with 50 s of counts. No start times; named values in
-// the INI file (feature words 0).
+// MCB 9: a segment unit, two stopped inputs of 2048 channels with 100 s and
+// 250 s of counts. MCB 12: a four-device unit of 16384 channels per device
+// (what the add-in assumes of one), device 3 stopped with 50 s of counts.
+// Data masks 0x00FFFFFF; no start times; named values in the INI file.
 inline const char* const kStoppedChain = R"(
-[chain]
-epoch = 1039009530
 [unit 9]
-type = 5
 version = 0919-005
 detectors = 2
 channels = 2048
 data_mask = 0x00FFFFFF
 aux_mask = 0xFF000000
-acquiring = no
 [unit 9 detector 1]
 live_ms = 100000
 [unit 9 detector 2]

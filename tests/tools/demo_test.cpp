@@ -1,6 +1,5 @@
 // `kestrel demo` as the README has users run it: no arguments, in an
 // empty directory, on a machine with nothing set up.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+// The simulated system's directory, which the demo names.
 std::string WindirOf(const std::string& out) {
     std::smatch line;
     return std::regex_search(out, line, std::regex(R"(windows directory\s+(\S+))")) ? line[1].str() : "";
@@ -29,22 +29,20 @@ TEST(KestrelDemo, RunsInAnEmptyDirectoryAndLeavesValidExports) {
     ToolRun run = RunTool({"demo"}, {windir.path(), work.path(), {}}, scratch.path());
     ASSERT_EQ(run.exitCode, 0) << Describe({"demo"}, run);
     std::string base = work / "kestrel-demo-out/mcb9-det2";
-    CsvSpectrum csv = ParseCsv(kestrel_test::ReadText(base + ".csv"));
-    ASSERT_EQ(csv.problem, "");
-    ASSERT_EQ(csv.counts.size(), 4096u);
-    // The demo's ROI marks channels with a bit outside the data mask
-    // (0x00FFFFFF): the counts must not carry it.
-    EXPECT_LE(*std::max_element(csv.counts.begin(), csv.counts.end()), 0x00FFFFFFu);
-
-    // The input counts while it is read: start and real time are known.
     pugi::xml_document n42;
     ASSERT_TRUE(n42.load_file((base + ".n42").c_str()));
     EXPECT_EQ(N42Breaches(n42), std::vector<std::string>{});
+    // The input counts while it is read: its start is known.
     pugi::xml_node measurement = n42.document_element().child("RadMeasurement");
     EXPECT_TRUE(measurement.child("StartDateTime"));
     std::vector<std::uint64_t> counts;
     ASSERT_TRUE(ParseNumbers(measurement.child("Spectrum").child_value("ChannelData"), &counts));
-    EXPECT_EQ(counts, csv.counts);
+    ASSERT_EQ(counts.size(), 4096u);
+    // The demo's ROI marks channels with a bit outside the data mask
+    // (0x00FFFFFF): the counts must not carry it.
+    EXPECT_LE(*std::max_element(counts.begin(), counts.end()), 0x00FFFFFFu);
+    std::string csv = kestrel_test::ReadText(base + ".csv");
+    EXPECT_EQ(csv.substr(csv.find("channel,counts")), CsvRows(0, counts));
     EXPECT_TRUE(HasPngSignature(base + ".png"));
     EXPECT_NE(WindirOf(run.out), windir.path());
     EXPECT_FALSE(Exists(WindirOf(run.out))) << "left behind: " << WindirOf(run.out);

@@ -10,15 +10,8 @@
 
 namespace kestrel_tool_test {
 
-struct CsvSpectrum {
-    std::vector<std::string> metadata;  // the "# ..." lines, without "# "
-    std::string header;
-    std::vector<std::uint64_t> channels;
-    std::vector<std::uint64_t> counts;
-    std::string problem;  // empty when every row was "channel,counts"
-};
-
-CsvSpectrum ParseCsv(const std::string& text);
+// What follows the metadata of a CSV export: the header and the rows.
+std::string CsvRows(std::uint64_t first, const std::vector<std::uint64_t>& counts);
 
 // Whitespace-separated unsigned numbers; false when one is not.
 bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers);

@@ -18,20 +18,9 @@ extern char** environ;
 namespace kestrel_tool_test {
 namespace {
 
-struct Started {
-    pid_t pid = -1;
-    std::string outPath, errPath;
+using kestrel_test::ReadText;
 
-    ToolRun Finish(int timeoutMs) const {
-        ToolRun run;
-        run.exitCode = kestrel_test::WaitForExit(pid, timeoutMs);
-        run.out = kestrel_test::ReadText(outPath);
-        run.err = kestrel_test::ReadText(errPath);
-        return run;
-    }
-};
-
-Started Start(const std::vector<std::string>& args, const ToolEnvironment& environment, const std::string& scratch) {
+pid_t Start(const std::vector<std::string>& args, const ToolEnvironment& environment, const std::string& scratch) {
     std::vector<std::string> argv{KESTREL_TOOL_PROGRAM}, env;
     argv.insert(argv.end(), args.begin(), args.end());
     // The tool must take these from the test alone.
@@ -46,51 +35,52 @@ Started Start(const std::vector<std::string>& args, const ToolEnvironment& envir
     argvPointers.push_back(nullptr);
     envPointers.push_back(nullptr);
 
-    Started started{-1, scratch + "/tool.out", scratch + "/tool.err"};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, started.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, started.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!environment.workingDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, environment.workingDir.c_str());
-    int spawned = posix_spawn(&started.pid, argvPointers[0], &actions, nullptr, argvPointers.data(),
-                              envPointers.data());
+    posix_spawn_file_actions_addopen(&actions, 1, (scratch + "/tool.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (scratch + "/tool.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!environment.workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, environment.workingDir.c_str());
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argvPointers[0], &actions, nullptr, argvPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error(std::string("cannot start the tool: ") + std::strerror(spawned));
-    return started;
+    return pid;
+}
+
+ToolRun Finish(pid_t pid, const std::string& scratch, int timeoutMs) {
+    int exitCode = kestrel_test::WaitForExit(pid, timeoutMs);
+    return ToolRun{exitCode, ReadText(scratch + "/tool.out"), ReadText(scratch + "/tool.err")};
 }
 
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
                 const std::string& scratch, int timeoutMs) {
-    return Start(args, environment, scratch).Finish(timeoutMs);
+    return Finish(Start(args, environment, scratch), scratch, timeoutMs);
 }
 
 ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
-                           const std::string& scratch, const std::string& after) {
-    Started started = Start(args, environment, scratch);
+                           const std::string& scratch, const std::string& interruptAfter) {
+    pid_t pid = Start(args, environment, scratch);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolTimeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (kestrel_test::ReadText(started.outPath).find(after) != std::string::npos) {
-            ::kill(started.pid, SIGINT);
+    siginfo_t info{};
+    // Until it says it, or ends without saying it (left to Finish to reap).
+    while (std::chrono::steady_clock::now() < deadline &&
+           ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
+        if (ReadText(scratch + "/tool.out").find(interruptAfter) != std::string::npos) {
+            ::kill(pid, SIGINT);
             break;
         }
-        siginfo_t info{};
-        // Ended before it said it: left to Finish to reap.
-        if (::waitid(P_PID, static_cast<id_t>(started.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
-            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return started.Finish(kToolTimeoutMs);
+    return Finish(pid, scratch, kToolTimeoutMs);
 }
 
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run) {
     std::string text = "kestrel";
     for (const std::string& arg : args) text += " '" + arg + "'";
-    return text + "\nexit code " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out +
-           "--- stderr:\n" + run.err;
+    return text + "\nexit code " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err;
 }
 
 ToolTest::ToolTest() : chain_(WriteChain(windir_ / "chain.conf", kStoppedChain)) {}

@@ -14,8 +14,7 @@ namespace kestrel_tool_test {
 
 struct ToolRun {
     int exitCode = -1;  // 128 + signal when a signal ended it; -1: killed after the time-out
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 struct ToolEnvironment {
@@ -27,26 +26,23 @@ struct ToolEnvironment {
 constexpr int kToolTimeoutMs = 30000;
 
 // Runs the program with `args`; its output goes to files in `scratch`.
+// With `interruptAfter`, SIGINT goes to it once its output holds that.
 ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
                 const std::string& scratch, int timeoutMs = kToolTimeoutMs);
-
-// The same, with SIGINT sent to the tool once its standard output holds
-// `after`.
 ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
-                           const std::string& scratch, const std::string& after);
+                           const std::string& scratch, const std::string& interruptAfter);
 
-// The command line, for failure messages.
+// The command line and what it did, for failure messages.
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run);
 
-// A Windows directory of the test's own, and runs in it: with `sim`, on
-// the chain `chain_` (kStoppedChain unless the test writes another).
+// A Windows directory of the test's own and runs in it; with `sim`, on the
+// chain `chain_` (kStoppedChain unless the test writes another).
 class ToolTest : public ::testing::Test {
 protected:
     ToolTest();
     ToolRun Run(const std::vector<std::string>& args, bool sim = true);
 
-    kestrel_test::TempDir scratch_;
-    kestrel_test::TempDir windir_;
+    kestrel_test::TempDir scratch_, windir_;
     std::string chain_;
     std::string last_;  // Describe() of the last run
 };
