@@ -1,11 +1,11 @@
-#include "tools/export_files.h"
+
+#include "tools/tool_run.h"
 
 #include <cctype>
 #include <map>
 #include <regex>
 #include <sstream>
 
-#include "posix/temp_dir.h"
 
 namespace kestrel_tool_test {
 namespace {
@@ -31,14 +31,11 @@ const std::map<std::string, Model> kModels = {
                   {"id", "radDetectorInformationReference", "energyCalibrationReference"}}},
 };
 // Lists are checked item by item; a duration must also be positive.
-const char* const kDuration = R"(P(\d+D)?T(\d+H)?(\d+M)?(\d+(\.\d+)?S)?)";
-const char* const kNumber = R"([+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?)";
+const std::regex kDuration(R"(P(\d+D)?T(\d+H)?(\d+M)?(\d+(\.\d+)?S)?)"), kNumber(R"([+-]?(\d+(\.\d*)?|\.\d+)([eE][+-]?\d+)?)");
 const std::map<std::string, std::regex> kValues = {
-    {"RealTimeDuration", std::regex(kDuration)}, {"LiveTimeDuration", std::regex(kDuration)},
+    {"RealTimeDuration", kDuration}, {"LiveTimeDuration", kDuration}, {"CoefficientValues", kNumber}, {"ChannelData", kNumber},
     {"StartDateTime", std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?(Z|[+-]\d\d:\d\d)?)")},
-    {"CoefficientValues", std::regex(kNumber)}, {"ChannelData", std::regex(kNumber)},
-    {"MeasurementClassCode", std::regex("Foreground|Background|Calibration|IntrinsicActivity|NotSpecified")},
-};
+    {"MeasurementClassCode", std::regex("Foreground|Background|Calibration|IntrinsicActivity|NotSpecified")}};
 
 void Check(pugi::xml_node element, std::map<std::string, std::string>* ids, std::vector<std::string>* breaches) {
     std::string name = element.name(), text = element.text().get(), id = element.attribute("id").value();
@@ -69,8 +66,7 @@ void Check(pugi::xml_node element, std::map<std::string, std::string>* ids, std:
             if (count < children[k].min) fail(std::string("no ") + children[k].name);
     };
     for (pugi::xml_node child : element.children()) {
-        skipTo(child.name());
-        if (k == children.size()) return fail(std::string(child.name()) + " unexpected or out of order");
+        if (skipTo(child.name()); k == children.size()) return fail(std::string(child.name()) + " unexpected or out of order");
         if (++count > children[k].max) fail(std::string("too many ") + child.name());
         Check(child, ids, breaches);
     }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstring>
@@ -30,10 +29,10 @@ pid_t Start(const std::vector<std::string>& args, const ToolEnvironment& environ
     if (!environment.windir.empty()) env.push_back("WINDIR=" + environment.windir);
     for (const auto& variable : environment.extra) env.push_back(variable.first + "=" + variable.second);
     std::vector<char*> argvPointers, envPointers;
-    for (std::string& arg : argv) argvPointers.push_back(arg.data());
-    for (std::string& variable : env) envPointers.push_back(variable.data());
-    argvPointers.push_back(nullptr);
-    envPointers.push_back(nullptr);
+    for (auto [from, to] : {std::pair{&argv, &argvPointers}, std::pair{&env, &envPointers}}) {
+        for (std::string& text : *from) to->push_back(text.data());
+        to->push_back(nullptr);
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -63,17 +62,9 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& env
 ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
                            const std::string& scratch, const std::string& interruptAfter) {
     pid_t pid = Start(args, environment, scratch);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kToolTimeoutMs);
-    siginfo_t info{};
-    // Until it says it, or ends without saying it (left to Finish to reap).
-    while (std::chrono::steady_clock::now() < deadline &&
-           ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
-        if (ReadText(scratch + "/tool.out").find(interruptAfter) != std::string::npos) {
-            ::kill(pid, SIGINT);
-            break;
-        }
+    for (int waited = 0; waited < kToolTimeoutMs && ReadText(scratch + "/tool.out").find(interruptAfter) == std::string::npos; waited += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ::kill(pid, SIGINT);  // an early end left it a zombie: no harm
     return Finish(pid, scratch, kToolTimeoutMs);
 }
 

@@ -1,11 +1,13 @@
-// Running the kestrel program as a user does: a process with arguments,
-// its own Windows directory and working directory, its output captured.
+// Running the kestrel program as a user does (a process with arguments,
+// its own Windows directory and working directory, its output captured),
+// and reading back what it exported.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <pugixml.hpp>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "posix/temp_dir.h"
@@ -18,8 +20,7 @@ struct ToolRun {
 };
 
 struct ToolEnvironment {
-    std::string windir;      // WINDIR of the process; empty: unset
-    std::string workingDir;  // empty: the test's own
+    std::string windir, workingDir;  // WINDIR (empty: unset) and working directory (empty: the test's)
     std::vector<std::pair<std::string, std::string>> extra;  // further variables
 };
 
@@ -43,8 +44,15 @@ protected:
     ToolRun Run(const std::vector<std::string>& args, bool sim = true);
 
     kestrel_test::TempDir scratch_, windir_;
-    std::string chain_;
-    std::string last_;  // Describe() of the last run
+    std::string chain_, last_;  // last_: Describe() of the last run
 };
+
+// The rows a CSV export holds after its metadata, header included.
+std::string CsvRows(std::uint64_t first, const std::vector<std::uint64_t>& counts);
+// Whitespace-separated unsigned numbers; false when one is not.
+bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers);
+// Every way the document breaks the N42.42-2011 schema's rules (none: empty).
+std::vector<std::string> N42Breaches(const pugi::xml_document& document);
+bool HasPngSignature(const std::string& path);
 
 }  // namespace kestrel_tool_test
