@@ -21,7 +21,9 @@ UnitState::UnitState(const UnitConfig& config, Instant now)
         DetectorConfig dc = d < static_cast<int>(config_.detector.size()) ? config_.detector[d] : DetectorConfig{};
         DetectorState state(dc, SpectrumModel(config_.channels, d));
         state.acquiring = dc.acquiring;
-        state.startStamp = dc.startStamp;
+        // A configured start is a true time, like the epoch: the unit shows it
+        // on its own clock, offset as everything else it tells.
+        if (dc.startStamp) state.startStamp = *dc.startStamp + config_.clockOffset;
         if (state.acquiring && !state.startStamp) state.startStamp = now.seconds + config_.clockOffset;
         state.lastMs = now.ms;
         state.roi.assign(config_.channels, false);
