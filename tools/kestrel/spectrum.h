@@ -27,9 +27,15 @@ struct Spectrum {
     AcquisitionTimes times;  // as the unit reported them after the read
 
     std::uint32_t Counts(std::size_t i) const { return words[i] & dataMask; }
-    // The units mark the channels of a region of interest with a bit of the
-    // auxiliary mask.
-    bool InRoi(std::size_t i) const { return (words[i] & auxMask & ~dataMask) != 0; }
+    // The units mark the channels of a region of interest with the top bit
+    // of the auxiliary mask (the rest of it may hold other things, such as
+    // a type-4 unit's mailbox).
+    bool InRoi(std::size_t i) const { return (words[i] & RoiBit()) != 0; }
+    std::uint32_t RoiBit() const {
+        std::uint32_t bit = 0x80000000u;
+        while (bit != 0 && (auxMask & ~dataMask & bit) == 0) bit >>= 1;
+        return bit;
+    }
     // The marked runs, as first and last channel.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> RoiRuns() const;
     std::uint32_t LastChannel() const {
