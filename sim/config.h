@@ -26,7 +26,8 @@
 //   views = 2                    views 0 to views-1 (default 1)
 //   acquiring = yes              yes/no, true/false, 1/0
 //   live_ms = 60000              counting time already in the spectrum
-//   start = 1039009000           start stamp, seconds since 1970
+//   start = 1039009000           start stamp, seconds since 1970 (the unit
+//                                shows it with clock_offset added)
 //   app.@DESC = Left arm         a stored value: name after "app.", value to
 //                                the end of the line (blanks around it dropped)
 #pragma once

@@ -21,7 +21,9 @@ UnitState::UnitState(const UnitConfig& config, Instant now)
         DetectorConfig dc = d < static_cast<int>(config_.detector.size()) ? config_.detector[d] : DetectorConfig{};
         DetectorState state(dc, SpectrumModel(config_.channels, d));
         state.acquiring = dc.acquiring;
-        state.startStamp = dc.startStamp;
+        // A configured start is a true time, like the epoch: the unit shows it
+        // on its own clock, offset as everything else it tells.
+        if (dc.startStamp) state.startStamp = *dc.startStamp + config_.clockOffset;
         if (state.acquiring && !state.startStamp) state.startStamp = now.seconds + config_.clockOffset;
         state.lastMs = now.ms;
         state.roi.assign(config_.channels, false);
@@ -55,7 +57,11 @@ void UnitState::advance(Instant now) {
     for (int d = 1; d <= detectorCount(); ++d) {
         DetectorState& det = detector(d);
         if (!det.acquiring) continue;
-        det.liveMs += static_cast<std::uint32_t>(now.ms - det.lastMs);  // wraps harmlessly
+        // Signed: a command taken late carries the earlier tick at which the
+        // unit took it, and time must not run backwards into a huge count.
+        std::int32_t elapsed = static_cast<std::int32_t>(now.ms - det.lastMs);
+        if (elapsed <= 0) continue;
+        det.liveMs += static_cast<std::uint32_t>(elapsed);
         det.lastMs = now.ms;
     }
 }

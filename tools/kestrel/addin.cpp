@@ -131,6 +131,14 @@ bool Addin::SetAppData(int mcb, int det, const std::string& name, const std::str
                                                          value.c_str());
 }
 
+std::string Addin::AppData(int mcb, int det, const std::string& name) {
+    char value[160] = {};
+    std::int32_t length = Slot<slots::GetAppDataFn>(slots::kGetAppData)(
+        object_, mcb, det, name.c_str(), "", value, static_cast<std::int32_t>(sizeof value));
+    value[sizeof value - 1] = '\0';
+    return length > 0 ? std::string(value) : std::string();
+}
+
 std::uint32_t Addin::StartTime(int mcb, int det, std::uint32_t* now) {
     return Slot<slots::LocalGetStartTimeFn>(slots::kLocalGetStartTime)(object_, mcb, det, now);
 }

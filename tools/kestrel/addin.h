@@ -50,6 +50,7 @@ public:
     std::uint32_t Lock(int mcb, int det, std::string* owner);
     void SetLock(int mcb, int det, std::uint32_t lock, const std::string& owner);
     bool SetAppData(int mcb, int det, const std::string& name, const std::string& value);
+    std::string AppData(int mcb, int det, const std::string& name);  // empty when none
     std::uint32_t StartTime(int mcb, int det, std::uint32_t* now);
     void SetStartTime(int mcb, int det);
     bool Description(int mcb, int det, std::string* text, bool* isDefault);

@@ -83,11 +83,20 @@ int RunCommandLine(int argc, char** argv) {
         ->check(Within(0, 1000, "trace level"));
     app.add_flag("--progress", global.progress,
                  "show the progress bar of reads even when standard error is no terminal");
+    app.add_flag("--quiet", global.quiet,
+                 "no reports or progress: only the output asked for, and errors");
 
     std::function<int()> run;
 
-    auto* list = app.add_subcommand("list", "list the units and their detectors");
-    list->callback([&] { run = [&] { return RunList(global); }; });
+    ListArgs listArgs;
+    auto* list = app.add_subcommand("list", "list the units and their detectors (or one MCB, or "
+                                            "one detector)");
+    list->add_option("MCB", listArgs.mcb, "only this MCB, 9 to 16")
+        ->check(Within(9, 16, "MCB number", true));
+    list->add_option("DET", listArgs.det, "only this detector of it")
+        ->check(Within(1, 16, "detector number", true));
+    list->add_flag("--json", listArgs.json, "JSON instead of text");
+    list->callback([&] { run = [&] { return RunList(global, listArgs); }; });
 
     RawArgs raw;
     auto* rawCommand = app.add_subcommand("raw", "send one command to an MCB and show its answer");
@@ -114,7 +123,34 @@ int RunCommandLine(int argc, char** argv) {
         ->type_name("FILE");
     readCommand->add_option("--png", read.png, "plot the spectrum into this PNG file")
         ->type_name("FILE");
+    readCommand->add_flag("--json", read.json, "write the spectrum and its times as JSON on "
+                                               "standard output");
+    readCommand->add_flag("--log", read.logScale, "plot the counts on a log scale");
     readCommand->callback([&] { run = [&] { return RunRead(global, read); }; });
+
+    // Acquisition control: start, stop, clear, wait.
+    AcquireArgs acquire;
+    struct AcquireCommand {
+        const char* name;
+        const char* help;
+        int (*runner)(const GlobalOptions&, const AcquireArgs&);
+    };
+    for (const AcquireCommand& each : {
+             AcquireCommand{"start", "start an input counting (and stamp its start time)", RunStart},
+             AcquireCommand{"stop", "stop an input counting (and record when)", RunStop},
+             AcquireCommand{"clear", "clear an input's spectrum", RunClear},
+             AcquireCommand{"wait", "wait until an input stops counting", RunWait}}) {
+        auto* command = app.add_subcommand(each.name, each.help);
+        AddTarget(command, &acquire.target);
+        std::string name = each.name;
+        if (name == "start") command->add_flag("--clear", acquire.clear, "clear the spectrum first");
+        if (name == "start" || name == "wait")
+            command->add_option("--seconds", acquire.seconds,
+                                "count this many seconds from now, then stop the input")
+                ->check(CLI::Range(0.0, 31536000.0));
+        auto runner = each.runner;
+        command->callback([&, runner] { run = [&, runner] { return runner(global, acquire); }; });
+    }
 
     RoiArgs roi;
     auto* roiCommand = app.add_subcommand("roi", "set or clear a region of interest");

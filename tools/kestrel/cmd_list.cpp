@@ -5,19 +5,28 @@
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/export_json.h"
 #include "kestrel/session.h"
 #include "kestrel/survey.h"
 
 namespace kestrel_tool {
 
-int RunList(const GlobalOptions& options) {
+int RunList(const GlobalOptions& options, const ListArgs& args) {
     Session session(options, ChainFromOptions(options));
-    std::vector<UnitInfo> units = SurveyUnits(session.addin());
+    if (args.mcb != 0) {
+        // One MCB, or one detector: the same checks as every detector command.
+        DetectorArgs target{args.mcb, args.det != 0 ? args.det : 1};
+        session.RequireDetector(target);
+    }
+    std::vector<UnitInfo> units = SurveyUnits(session.addin(), args.mcb, args.det);
     if (units.empty()) {
         Say("no MCB answered on the chain (with --trace 1 the add-in says what it tried)");
         return kExitFailed;
     }
-    PrintUnits(stdout, units);
+    if (args.json)
+        PrintUnitsJson(stdout, units);
+    else
+        PrintUnits(stdout, units);
     return kExitOk;
 }
 

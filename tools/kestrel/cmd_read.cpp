@@ -4,12 +4,14 @@
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/export_csv.h"
+#include "kestrel/export_json.h"
 #include "kestrel/export_n42.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/plot_png.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
+#include "kestrel/views.h"
 
 namespace kestrel_tool {
 namespace {
@@ -38,6 +40,8 @@ void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* star
 }  // namespace
 
 int RunRead(const GlobalOptions& options, const ReadArgs& args) {
+    if (args.json && args.csv == "-")
+        throw ToolError(kExitUsage, "--json and --csv - both want standard output: give one");
     // Before anything is read, so a mistyped path costs nothing.
     for (const std::string* path : {&args.csv, &args.n42, &args.png})
         if (!path->empty()) RequireWritableFile(*path);
@@ -46,32 +50,39 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     Addin& addin = session.addin();
     std::uint32_t start = 0, count = 0;
     ChooseRun(args, addin.DetectorChannels(args.target.mcb, args.target.det), &start, &count);
+    RequireViewFeature(addin, args.target.mcb, args.target.det, args.view);
 
-    bool progress = options.progress || MessagesAreTerminal();
+    bool progress = !options.quiet && (options.progress || MessagesAreTerminal());
     Spectrum spectrum =
         ReadSpectrum(addin, args.target.mcb, args.target.det, start, count, args.view, progress);
 
     bool anyFile = !args.csv.empty() || !args.n42.empty() || !args.png.empty();
+    if (args.json) PrintSpectrumJson(stdout, spectrum);
     if (!anyFile) {
-        WriteCsv(spectrum, "-");
+        if (!args.json) WriteCsv(spectrum, "-");
         return kExitOk;
     }
-    // With the CSV on standard output, the reports go with the messages so
-    // that the output stays clean CSV.
-    std::FILE* report = args.csv == "-" ? Messages() : stdout;
-    std::fprintf(report, "read %u channels of MCB %d detector %d from channel %u: %llu counts\n", count,
-                 args.target.mcb, args.target.det, start, static_cast<unsigned long long>(spectrum.Total()));
+    // With the CSV or the JSON on standard output, the reports go with the
+    // messages so that the output stays clean.
+    std::FILE* report = args.csv == "-" || args.json ? Messages() : stdout;
+    auto reportLine = [&](const std::string& text) {
+        if (!options.quiet) std::fprintf(report, "%s\n", text.c_str());
+    };
+    reportLine("read " + std::to_string(count) + " channels of " + spectrum.Name() +
+               " from channel " + std::to_string(start) + ": " + std::to_string(spectrum.Total()) +
+               " counts; real time " + spectrum.times.RealText() + ", live time " +
+               kLiveTimeUnreported);
     if (!args.csv.empty()) {
         WriteCsv(spectrum, args.csv);
-        if (args.csv != "-") std::fprintf(report, "wrote %s\n", args.csv.c_str());
+        if (args.csv != "-") reportLine("wrote " + args.csv);
     }
     if (!args.n42.empty()) {
         WriteN42(spectrum, args.n42);
-        std::fprintf(report, "wrote %s\n", args.n42.c_str());
+        reportLine("wrote " + args.n42);
     }
     if (!args.png.empty()) {
-        PlotPng(spectrum, args.png);
-        std::fprintf(report, "wrote %s\n", args.png.c_str());
+        PlotPng(spectrum, args.png, args.logScale);
+        reportLine("wrote " + args.png);
     }
     return kExitOk;
 }

@@ -6,6 +6,7 @@
 #include "kestrel/exit_codes.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
+#include "kestrel/views.h"
 
 namespace kestrel_tool {
 namespace {
@@ -33,6 +34,7 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
                                         " are outside the " + std::to_string(channels) +
                                         " channels of MCB " + std::to_string(args.target.mcb) +
                                         " detector " + std::to_string(args.target.det));
+    RequireViewFeature(addin, args.target.mcb, args.target.det, args.view);
     std::uint32_t start = static_cast<std::uint32_t>(args.start);
     std::uint32_t length = static_cast<std::uint32_t>(args.length);
     RoiResult result = args.clear
@@ -43,7 +45,7 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
                 result.status2);
     if (result.code != 1) {
         Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
-            RoiFailure(result.code));
+            RoiFailure(result.code) + (result.code == -1 ? ViewFailure(args.view) : ""));
         return kExitFailed;
     }
     return kExitOk;

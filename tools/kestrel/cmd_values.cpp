@@ -1,5 +1,7 @@
 // The named per-detector values: lock, description, identifier, start time.
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
@@ -95,14 +97,19 @@ int RunStartTime(const GlobalOptions& options, const StartTimeArgs& args) {
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
+    std::time_t stamped = std::time(nullptr);
     if (!args.showOnly) addin.SetStartTime(args.target.mcb, args.target.det);
     std::uint32_t now = 0;
     std::uint32_t start = addin.StartTime(args.target.mcb, args.target.det, &now);
     std::printf("%s: start time %s (%u), now %s (%u)\n", Name(args.target).c_str(),
                 LocalTimeText(start).c_str(), start, LocalTimeText(now).c_str(), now);
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
-    if (!args.showOnly && !features.empty() && (features[0] & kUnitKeepsStartStamp))
-        std::printf("(this unit keeps its own start stamp, and the add-in reports that one)\n");
+    // The stamp is shown only where the unit has no valid start of its own.
+    bool unitsOwn = !features.empty() && (features[0] & kUnitKeepsStartStamp) &&
+                    std::llabs(static_cast<long long>(start) - stamped) > 1;
+    if (!args.showOnly && unitsOwn)
+        std::printf("(stamped, but this unit keeps its own start time, and the add-in reports that "
+                    "one)\n");
     return kExitOk;
 }
 

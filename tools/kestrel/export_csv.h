@@ -1,4 +1,5 @@
-// A spectrum as CSV: a header line, then one "channel,counts" row per
+// A spectrum as CSV: "# name: value" lines of metadata (detector, start,
+// times, first channel), a header line, then one "channel,counts" row per
 // channel.
 #pragma once
 

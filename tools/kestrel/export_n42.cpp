@@ -3,16 +3,19 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
 #include "kestrel/exit_codes.h"
 #include "kestrel/time_text.h"
+#include "kestrel/utf8_text.h"
 
 namespace kestrel_tool {
 namespace {
 
 constexpr const char* kN42Namespace = "http://physics.nist.gov/N42/2011/N42";
+constexpr const char* kCalibrationId = "EnergyCalibration-1";
 
 // A random (version 4) UUID for the document.
 std::string NewUuid() {
@@ -27,38 +30,38 @@ std::string NewUuid() {
     return text;
 }
 
-// Texts from the units and the host are 8-bit Windows text. XML 1.0 has no
-// place for control characters, and the document is UTF-8: controls become
-// "?", bytes above 127 the Latin-1 characters they stand for.
-std::string XmlText(const std::string& value) {
-    std::string text;
-    text.reserve(value.size());
-    for (unsigned char c : value) {
-        if (c >= 0x80) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
-            text += '?';
-        } else {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
 void Text(pugi::xml_node parent, const char* name, const std::string& value) {
-    parent.append_child(name).text().set(XmlText(value).c_str());
+    parent.append_child(name).text().set(Utf8Text(value).c_str());
 }
 
-// ISO 8601 duration in whole seconds, e.g. PT90S.
-std::string Duration(std::uint32_t seconds) { return "PT" + std::to_string(seconds) + "S"; }
+// The real time to write, and what the document must say about it. A
+// duration of zero is not allowed, and the unit's clock counts whole
+// seconds.
+std::uint32_t RealSeconds(const AcquisitionTimes& times, std::vector<std::string>* remarks) {
+    if (!times.realKnown) {
+        remarks->push_back("Real time " + times.RealText() +
+                           ": RealTimeDuration and LiveTimeDuration are a placeholder of 1 s, "
+                           "not a measurement.");
+        return 1;
+    }
+    if (times.realSeconds == 0) {
+        remarks->push_back("Real time under the one second the unit's clock resolves: written "
+                           "as 1 s.");
+        return 1;
+    }
+    if (times.active)
+        remarks->push_back("Read while the input was counting: the real time runs to the read.");
+    return times.realSeconds;
+}
+
+// An XML id: no blanks.
+std::string DetectorId(int mcb, int det) {
+    return "MCB" + std::to_string(mcb) + "-Detector" + std::to_string(det);
+}
 
 }  // namespace
 
 void WriteN42(const Spectrum& spectrum, const std::string& path) {
-    std::string unit = "MCB " + std::to_string(spectrum.mcb);
-    std::string input = unit + " detector " + std::to_string(spectrum.det);
-
     pugi::xml_document document;
     pugi::xml_node declaration = document.append_child(pugi::node_declaration);
     declaration.append_attribute("version") = "1.0";
@@ -78,29 +81,48 @@ void WriteN42(const Spectrum& spectrum, const std::string& path) {
     Text(version, "RadInstrumentComponentName", "MCB");
     Text(version, "RadInstrumentComponentVersion", spectrum.version);
 
+    // Readers show the id as the detector's name.
+    std::string detectorId = DetectorId(spectrum.mcb, spectrum.det);
     pugi::xml_node detector = root.append_child("RadDetectorInformation");
-    detector.append_attribute("id") = "RadDetectorInformation-1";
-    Text(detector, "RadDetectorName", input);
+    detector.append_attribute("id") = detectorId.c_str();
+    Text(detector, "RadDetectorName", spectrum.Name());
     Text(detector, "RadDetectorCategoryCode", "Gamma");
     Text(detector, "RadDetectorKindCode", "Other");
     Text(detector, "RadDetectorDescription",
          spectrum.description + " (identifier " + std::to_string(spectrum.id) + ")");
 
+    // No energy calibration is known; without one readers invent an axis.
+    // Energy = channel number keeps a partial read where it belongs.
+    pugi::xml_node calibration = root.append_child("EnergyCalibration");
+    calibration.append_attribute("id") = kCalibrationId;
+    Text(calibration, "Remark",
+         "Not an energy calibration: the axis is the channel number, and the first value of "
+         "the spectrum is channel " + std::to_string(spectrum.start) + ".");
+    Text(calibration, "CoefficientValues", std::to_string(spectrum.start) + " 1 0");
+
+    std::vector<std::string> remarks;
+    std::uint32_t real = RealSeconds(spectrum.times, &remarks);
+    if (spectrum.times.realKnown)
+        remarks.push_back(std::string("Live time ") + kLiveTimeUnreported +
+                          ": LiveTimeDuration is the real time, without dead-time correction.");
     pugi::xml_node measurement = root.append_child("RadMeasurement");
     measurement.append_attribute("id") = "RadMeasurement-1";
+    for (const std::string& remark : remarks) Text(measurement, "Remark", remark);
     Text(measurement, "MeasurementClassCode", "Foreground");
-    std::uint32_t began = spectrum.startTime != 0 ? spectrum.startTime : spectrum.readTime;
-    Text(measurement, "StartDateTime", UtcTimeText(began));
-    Text(measurement, "RealTimeDuration",
-         Duration(spectrum.readTime > began ? spectrum.readTime - began : 0));
+    if (spectrum.times.start != 0)
+        Text(measurement, "StartDateTime", UtcTimeText(spectrum.times.start));
+    std::string duration = "PT" + std::to_string(real) + "S";
+    Text(measurement, "RealTimeDuration", duration);
 
     pugi::xml_node data = measurement.append_child("Spectrum");
     data.append_attribute("id") = "Spectrum-1";
-    data.append_attribute("radDetectorInformationReference") = "RadDetectorInformation-1";
+    data.append_attribute("radDetectorInformationReference") = detectorId.c_str();
+    data.append_attribute("energyCalibrationReference") = kCalibrationId;
     Text(data, "Remark",
          "channels " + std::to_string(spectrum.start) + " to " +
-             std::to_string(spectrum.start + spectrum.words.size() - 1) + " of " + input +
-             ", view " + std::to_string(spectrum.view));
+             std::to_string(spectrum.LastChannel()) + " of " + spectrum.Name() + ", view " +
+             std::to_string(spectrum.view));
+    Text(data, "LiveTimeDuration", duration);
     std::string counts;
     counts.reserve(spectrum.words.size() * 6);
     for (std::size_t i = 0; i < spectrum.words.size(); ++i) {

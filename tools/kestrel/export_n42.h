@@ -1,5 +1,7 @@
 // A spectrum as an ANSI N42.42 document: RadInstrumentData with one
-// RadMeasurement whose Spectrum holds the counts in ChannelData.
+// RadMeasurement whose Spectrum holds the counts in ChannelData, the times
+// the unit reported (a Remark says where one is not measured) and the
+// channel offset of a partial read.
 #pragma once
 
 #include <string>

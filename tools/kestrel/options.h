@@ -13,6 +13,7 @@ struct GlobalOptions {
     std::string addinPath;  // empty: $KESTREL_ADDIN, else beside the program
     int trace = -1;         // the add-in's trace level; -1: trace not shown
     bool progress = false;  // progress bar even when not on a terminal
+    bool quiet = false;     // no reports: only the output asked for, and errors
 };
 
 struct DetectorArgs {
@@ -33,6 +34,21 @@ struct ReadArgs {
     std::string csv;
     std::string n42;
     std::string png;
+    bool json = false;     // JSON on standard output instead of CSV
+    bool logScale = false;  // the plot's counts axis
+};
+
+struct ListArgs {
+    int mcb = 0;  // 0: every MCB
+    int det = 0;  // 0: every detector
+    bool json = false;
+};
+
+// start, stop, clear and wait.
+struct AcquireArgs {
+    DetectorArgs target;
+    bool clear = false;     // start: clear the spectrum first
+    double seconds = -1;    // start, wait: count this long, then stop; < 0: no limit
 };
 
 struct RoiArgs {

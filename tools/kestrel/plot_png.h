@@ -1,4 +1,5 @@
-// A spectrum plotted into a PNG file (PLplot, device "pngcairo").
+// A spectrum plotted into a PNG file (PLplot, device "pngcairo"): channel
+// numbers on the axis, ROIs shaded, totals and times in the title.
 #pragma once
 
 #include <string>
@@ -9,6 +10,6 @@ namespace kestrel_tool {
 
 // Throws ToolError: usage when the file cannot be written, environment
 // when PLplot or its PNG device is missing or fails.
-void PlotPng(const Spectrum& spectrum, const std::string& path);
+void PlotPng(const Spectrum& spectrum, const std::string& path, bool logScale = false);
 
 }  // namespace kestrel_tool

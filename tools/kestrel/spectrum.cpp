@@ -1,10 +1,10 @@
 #include "kestrel/spectrum.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "kestrel/exit_codes.h"
 #include "kestrel/progress.h"
+#include "kestrel/views.h"
 
 namespace kestrel_tool {
 
@@ -12,6 +12,23 @@ std::uint64_t Spectrum::Total() const {
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < words.size(); ++i) total += Counts(i);
     return total;
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> Spectrum::RoiRuns() const {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (!InRoi(i)) continue;
+        std::uint32_t channel = start + static_cast<std::uint32_t>(i);
+        if (!runs.empty() && runs.back().second + 1 == channel)
+            runs.back().second = channel;
+        else
+            runs.emplace_back(channel, channel);
+    }
+    return runs;
+}
+
+std::string Spectrum::Name() const {
+    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
 }
 
 Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::uint32_t count,
@@ -35,7 +52,8 @@ Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::
                                              std::to_string(start + done + chunk - 1) +
                                              " of MCB " + std::to_string(mcb) + " detector " +
                                              std::to_string(det) + " (result " +
-                                             std::to_string(result) + ")");
+                                             std::to_string(result) + ")" +
+                                             (result == -1 ? ViewFailure(view) : ""));
         done += chunk;
         bar.Update(done);
     }
@@ -44,8 +62,7 @@ Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::
     bool isDefault = true;
     addin.Description(mcb, det, &spectrum.description, &isDefault);
     addin.DetectorId(mcb, det, &spectrum.id, &isDefault);
-    spectrum.startTime = addin.StartTime(mcb, det, &spectrum.readTime);
-    if (spectrum.readTime == 0) spectrum.readTime = static_cast<std::uint32_t>(std::time(nullptr));
+    spectrum.times = ReadAcquisitionTimes(addin, mcb, det);
     return spectrum;
 }
 

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "kestrel/acquisition.h"
 #include "kestrel/addin.h"
 
 namespace kestrel_tool {
@@ -22,10 +24,25 @@ struct Spectrum {
     std::string version;
     std::string description;
     std::uint32_t id = 0;
-    std::uint32_t startTime = 0;  // acquisition start, seconds since 1970
-    std::uint32_t readTime = 0;   // when it was read, on the same clock
+    AcquisitionTimes times;  // as the unit reported them after the read
 
     std::uint32_t Counts(std::size_t i) const { return words[i] & dataMask; }
+    // The units mark the channels of a region of interest with the top bit
+    // of the auxiliary mask (the rest of it may hold other things, such as
+    // a type-4 unit's mailbox).
+    bool InRoi(std::size_t i) const { return (words[i] & RoiBit()) != 0; }
+    std::uint32_t RoiBit() const {
+        std::uint32_t bit = 0x80000000u;
+        while (bit != 0 && (auxMask & ~dataMask & bit) == 0) bit >>= 1;
+        return bit;
+    }
+    // The marked runs, as first and last channel.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> RoiRuns() const;
+    std::uint32_t LastChannel() const {
+        return start + static_cast<std::uint32_t>(words.size()) - 1;
+    }
+    // "MCB 9 detector 2".
+    std::string Name() const;
     std::uint64_t Total() const;
 };
 

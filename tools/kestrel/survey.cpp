@@ -34,14 +34,14 @@ DetectorInfo SurveyDetector(Addin& addin, int mcb, int det) {
     info.lock = addin.Lock(mcb, det, &info.owner);
     addin.Description(mcb, det, &info.description, &info.descriptionDefault);
     addin.DetectorId(mcb, det, &info.id, &info.idDefault);
-    info.active = addin.IsActive(mcb, det, &info.activeStatus);
-    info.startTime = addin.StartTime(mcb, det, &info.now);
+    info.times = ReadAcquisitionTimes(addin, mcb, det);
     return info;
 }
 
-std::vector<UnitInfo> SurveyUnits(Addin& addin) {
+std::vector<UnitInfo> SurveyUnits(Addin& addin, int onlyMcb, int onlyDet) {
     std::vector<UnitInfo> units;
     for (int mcb = kFirstMcb; mcb <= kLastMcb; ++mcb) {
+        if (onlyMcb != 0 && mcb != onlyMcb) continue;
         int count = addin.DetectorCount(mcb);
         if (count <= 0) continue;
         UnitInfo unit;
@@ -49,7 +49,7 @@ std::vector<UnitInfo> SurveyUnits(Addin& addin) {
         unit.version = addin.McbVersion(mcb);
         unit.detectors = count;
         for (int det = 1; det <= count && det <= 16; ++det)
-            unit.inputs.push_back(SurveyDetector(addin, mcb, det));
+            if (onlyDet == 0 || det == onlyDet) unit.inputs.push_back(SurveyDetector(addin, mcb, det));
         units.push_back(std::move(unit));
     }
     return units;
@@ -70,10 +70,15 @@ void PrintDetector(std::FILE* out, const DetectorInfo& info) {
         std::fprintf(out, "    lock         0 (free)\n");
     else
         std::fprintf(out, "    lock         %u owner \"%s\"\n", info.lock, info.owner.c_str());
-    std::fprintf(out, "    active       %s%s\n", info.active ? "yes" : "no",
-                 info.activeStatus == 1 ? "" : " (no answer from the MCB: assumed)");
-    std::fprintf(out, "    start time   %s (now %s)\n", LocalTimeText(info.startTime).c_str(),
-                 LocalTimeText(info.now).c_str());
+    const AcquisitionTimes& times = info.times;
+    std::fprintf(out, "    active       %s%s\n", times.active ? "yes" : "no",
+                 times.activeKnown ? "" : " (no answer from the MCB: assumed)");
+    std::fprintf(out, "    start time   %s (now %s)\n", LocalTimeText(times.start).c_str(),
+                 LocalTimeText(times.now).c_str());
+    if (!times.active && times.stop != 0 && times.stop >= times.start)
+        std::fprintf(out, "    stopped      %s (by kestrel stop)\n", LocalTimeText(times.stop).c_str());
+    std::fprintf(out, "    real time    %s\n", times.RealText().c_str());
+    std::fprintf(out, "    live time    %s\n", kLiveTimeUnreported);
 }
 
 void PrintUnits(std::FILE* out, const std::vector<UnitInfo>& units) {

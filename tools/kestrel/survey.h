@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrel/acquisition.h"
 #include "kestrel/addin.h"
 
 namespace kestrel_tool {
@@ -25,10 +26,7 @@ struct DetectorInfo {
     bool descriptionDefault = true;
     std::uint32_t id = 0;
     bool idDefault = true;
-    bool active = false;
-    std::int32_t activeStatus = 0;  // 1: the MCB said so; otherwise a guess
-    std::uint32_t startTime = 0;
-    std::uint32_t now = 0;
+    AcquisitionTimes times;
 };
 
 struct UnitInfo {
@@ -39,8 +37,9 @@ struct UnitInfo {
 };
 
 DetectorInfo SurveyDetector(Addin& addin, int mcb, int det);
-// Every MCB number 9 to 16 that has detectors.
-std::vector<UnitInfo> SurveyUnits(Addin& addin);
+// Every MCB number 9 to 16 that has detectors; with `onlyMcb` (and
+// `onlyDet`) not 0, that one alone.
+std::vector<UnitInfo> SurveyUnits(Addin& addin, int onlyMcb = 0, int onlyDet = 0);
 
 void PrintDetector(std::FILE* out, const DetectorInfo& info);
 void PrintUnits(std::FILE* out, const std::vector<UnitInfo>& units);

@@ -1,0 +1,31 @@
+#include "kestrel/views.h"
+
+#include <vector>
+
+#include "kestrel/exit_codes.h"
+
+namespace kestrel_tool {
+namespace {
+
+// Feature word 2, bit 29: the detector has views.
+constexpr std::uint32_t kViewsFeature = 0x20000000;
+
+}  // namespace
+
+void RequireViewFeature(Addin& addin, int mcb, int det, int view) {
+    if (view == 0) return;
+    std::vector<std::uint32_t> features = addin.Features(mcb, det);
+    if (features.size() > 2 && (features[2] & kViewsFeature)) return;
+    throw ToolError(kExitUsage, "MCB " + std::to_string(mcb) + " detector " +
+                                    std::to_string(det) + " has no views (bit 29 of its feature "
+                                    "word 2 is clear): only view 0, not view " +
+                                    std::to_string(view));
+}
+
+std::string ViewFailure(int view) {
+    return view == 0 ? std::string()
+                     : "; selecting view " + std::to_string(view) +
+                           " failed: the MCB refused it or did not answer";
+}
+
+}  // namespace kestrel_tool
