@@ -7,6 +7,7 @@
 #include "kestrel/exit_codes.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/sim_service.h"
+#include "kestrel/watchdog.h"
 #include "sim/chain.h"
 #include "sim/config.h"
 #include "sim/demo.h"
@@ -47,6 +48,9 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
                             "', or let this run simulate a chain with --sim CONFIG or --sim-demo");
     }
 
+    // Before the add-in opens: opening already waits for the MCB mutex.
+    watchdog_ = std::make_unique<Watchdog>(
+        WatchSettings{windir_, simulated_ ? std::string() : DriverSocketPath(windir_), options.timeout});
     addin_ = Addin::Load(LocateAddin(options.addinPath));
     if (options.trace >= 0) previousTraceLevel_ = addin_->SetDebugLevel(options.trace);
     addin_->Open();
@@ -55,6 +59,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
 
 Session::~Session() {
     if (opened_) addin_->Close();
+    watchdog_.reset();
     // The add-in goes before the service it talks to.
     addin_.reset();
     service_.reset();
