@@ -6,6 +6,7 @@
 #include "kestrel/export_csv.h"
 #include "kestrel/export_n42.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/output_file.h"
 #include "kestrel/plot_png.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
@@ -41,6 +42,7 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     // Before anything is read, so a mistyped path costs nothing.
     for (const std::string* path : {&args.csv, &args.n42, &args.png})
         if (!path->empty()) RequireWritableFile(*path);
+    RequireDistinctOutputs({args.csv, args.n42, args.png});
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
@@ -56,9 +58,10 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
         WriteCsv(spectrum, "-");
         return kExitOk;
     }
-    // With the CSV on standard output, the reports go with the messages so
-    // that the output stays clean CSV.
-    std::FILE* report = args.csv == "-" ? Messages() : stdout;
+    // With an export on standard output, the reports go with the messages
+    // so that the output stays clean.
+    bool exportToStdout = args.csv == "-" || args.n42 == "-";
+    std::FILE* report = exportToStdout ? Messages() : stdout;
     std::fprintf(report, "read %u channels of MCB %d detector %d from channel %u: %llu counts\n", count,
                  args.target.mcb, args.target.det, start, static_cast<unsigned long long>(spectrum.Total()));
     if (!args.csv.empty()) {
@@ -67,7 +70,7 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     }
     if (!args.n42.empty()) {
         WriteN42(spectrum, args.n42);
-        std::fprintf(report, "wrote %s\n", args.n42.c_str());
+        if (args.n42 != "-") std::fprintf(report, "wrote %s\n", args.n42.c_str());
     }
     if (!args.png.empty()) {
         PlotPng(spectrum, args.png);

@@ -1,26 +1,19 @@
 #include "kestrel/export_csv.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/output_file.h"
 
 namespace kestrel_tool {
 
 void WriteCsv(const Spectrum& spectrum, const std::string& path) {
-    bool toStdout = path == "-";
-    std::FILE* out = toStdout ? stdout : std::fopen(path.c_str(), "w");
-    if (out == nullptr)
-        throw ToolError(kExitUsage, "cannot write " + path + ": " + std::strerror(errno));
+    OutputFile file(path);
+    std::FILE* out = file.get();
     std::fprintf(out, "channel,counts\n");
     for (std::size_t i = 0; i < spectrum.words.size(); ++i)
         std::fprintf(out, "%llu,%u\n", static_cast<unsigned long long>(spectrum.start + i),
                      spectrum.Counts(i));
-    bool ok = std::fflush(out) == 0 && !std::ferror(out);
-    int error = errno;
-    if (!toStdout) ok = std::fclose(out) == 0 && ok;
-    if (!ok) throw ToolError(kExitUsage, "cannot write " + path + ": " + std::strerror(error));
+    file.Close();
 }
 
 }  // namespace kestrel_tool
