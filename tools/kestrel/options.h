@@ -13,6 +13,7 @@ struct GlobalOptions {
     std::string addinPath;  // empty: $KESTREL_ADDIN, else beside the program
     int trace = -1;         // the add-in's trace level; -1: trace not shown
     bool progress = false;  // progress bar even when not on a terminal
+    double timeout = 0;     // give up a wait longer than this (seconds); 0: never
 };
 
 struct DetectorArgs {
@@ -47,6 +48,7 @@ struct LockArgs {
     DetectorArgs target;
     long long number = 0;
     std::string owner;
+    bool force = false;  // take over a lock another owner holds
 };
 
 struct DescribeArgs {
