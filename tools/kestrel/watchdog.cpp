@@ -28,6 +28,9 @@ constexpr int kTickMs = 100;
 constexpr std::int64_t kFirstNoticeMs = 1500;  // a call may take that long unremarked
 constexpr std::int64_t kRepeatMs = 5000;
 constexpr std::int64_t kProbeAnswerMs = 1000;  // a service that answers does so at once
+// Probed that early, the service's answer (or silence) is known by the
+// first notice.
+constexpr std::int64_t kFirstProbeMs = kFirstNoticeMs - kProbeAnswerMs;
 
 std::atomic<std::int64_t> g_callStartMs{0};  // 0: no call under way
 std::atomic<std::uint64_t> g_callSerial{0};
@@ -148,7 +151,18 @@ void Watchdog::Run() {
             nextNoticeMs = start + kFirstNoticeMs;
             said.clear();
         }
-        if (now - start < kFirstNoticeMs) continue;
+        if (now - start < kFirstProbeMs) continue;
+        // A request of no known code: the service refuses it at once when
+        // it serves at all. One a second at most.
+        if (serviceFd_ >= 0 && probeSentMs == 0 && probeAnsweredMs < now - kProbeAnswerMs) {
+            std::uint8_t probe[platform::posix::kRequestHeaderBytes] = {};
+            if (::send(serviceFd_, probe, sizeof probe, MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                static_cast<ssize_t>(sizeof probe))
+                probeSentMs = now;
+        }
+        const bool timedOut = settings_.timeoutSeconds > 0 &&
+                              now - start >= std::llround(settings_.timeoutSeconds * 1000);
+        if (now - start < kFirstNoticeMs && !timedOut) continue;
 
         std::string waitingFor;
         std::int32_t holder = platform::posix::NamedMutexHolder(settings_.windir, kMcbMutexName);
@@ -156,14 +170,6 @@ void Watchdog::Run() {
             waitingFor = "the MCB mutex of " + settings_.windir + ", held by " + ProcessText(holder) +
                          (Stopped(holder) ? ", which is stopped" : "");
         } else if (serviceFd_ >= 0) {
-            // A request of no known code: the service refuses it at once
-            // when it serves at all.
-            if (probeSentMs == 0 && probeAnsweredMs < now - kProbeAnswerMs) {
-                std::uint8_t probe[platform::posix::kRequestHeaderBytes] = {};
-                if (::send(serviceFd_, probe, sizeof probe, MSG_NOSIGNAL | MSG_DONTWAIT) ==
-                    static_cast<ssize_t>(sizeof probe))
-                    probeSentMs = now;
-            }
             if (probeSentMs != 0 && now - probeSentMs >= kProbeAnswerMs) {
                 ucred peer{};
                 socklen_t size = sizeof peer;
@@ -179,8 +185,7 @@ void Watchdog::Run() {
         } else {
             waitingFor = "an MCB to answer (the add-in gives up on a silent MCB after 10 s)";
         }
-        if (settings_.timeoutSeconds > 0 &&
-            now - start >= std::llround(settings_.timeoutSeconds * 1000)) {
+        if (timedOut) {
             Say("gave up after " + Seconds(now - start) + " (--timeout) waiting for " +
                 (waitingFor.empty() ? std::string("the add-in") : waitingFor));
             EndRun(kExitTimeout);
