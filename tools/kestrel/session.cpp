@@ -41,10 +41,10 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
 
     if (simulated_) {
         service_ = std::make_unique<SimService>(windir_, sim::Chain::FromConfig(*chain));
-    } else if (!DriverServiceAnswers(windir_)) {
+    } else if (std::string reason; !DriverServiceAnswers(windir_, &reason)) {
         throw ToolError(kExitEnvironment,
-                        "no driver service answers at " + DriverSocketPath(windir_) +
-                            "; start one with 'kestrel-portd --windir " + windir_ +
+                        "no driver service answers at " + DriverSocketPath(windir_) + " (" + reason +
+                            "); start one with 'kestrel-portd --windir " + windir_ +
                             "', or let this run simulate a chain with --sim CONFIG or --sim-demo");
     }
 
