@@ -24,7 +24,6 @@
 namespace kestrel_tool_test {
 namespace {
 
-using kestrel_test::PortdProcess;
 using kestrel_test::TempDir;
 using Clock = std::chrono::steady_clock;
 
@@ -33,7 +32,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 // The service's process, as the kernel tells a client of its socket.
 pid_t ServicePid(const std::string& windir) {
     std::intptr_t fd = platform::posix::DriverSocketOpen(windir, "\\\\.\\TarnDev");
-    ucred peer{};
+    ucred peer{};  // the kernel's word for who listens there
     socklen_t size = sizeof peer;
     ::getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_PEERCRED, &peer, &size);
     platform::posix::DriverSocketClose(fd);
@@ -58,8 +57,8 @@ protected:
     TempDir scratch, windir;
     std::string socket = windir / "dev/TarnDev";
     std::string config = WriteChain(windir / "chain.conf", kStoppedChain);
-    std::unique_ptr<PortdProcess> StartService(const std::string& log) {
-        auto service = std::make_unique<PortdProcess>(
+    std::unique_ptr<kestrel_test::PortdProcess> StartService(const std::string& log) {
+        auto service = std::make_unique<kestrel_test::PortdProcess>(
             std::vector<std::string>{"--windir", windir.path(), "--config", config}, windir / log);
         EXPECT_TRUE(service->WaitServing(socket)) << service->Log();
         return service;
@@ -88,6 +87,7 @@ TEST_F(KestrelFailure, SaysWhatItWaitsForAndEndsWhenTheServiceGoes) {
                  std::to_string(holder) + " (", "), which is stopped; ",
              "kestrel: the port-driver service went away"})
         EXPECT_TRUE(Has(waiting.err, part)) << part << "\n" << waiting.err;
+    EXPECT_EQ(waiting.err.find("waiting for"), waiting.err.rfind("waiting for")) << "said at every look:\n" << waiting.err;
 
     // The holder gone and the service back on the same directory: reached again.
     ::kill(holder, SIGKILL);
@@ -107,8 +107,7 @@ TEST_F(KestrelFailure, SaysWhatItWaitsForAndEndsWhenTheServiceGoes) {
                           std::to_string(servicePid) + " (kestrel-portd), which does not answer: it is stopped";
     EXPECT_TRUE(Has(unanswered.err, "kestrel: waiting for " + stopped)) << unanswered.err;
     EXPECT_TRUE(Has(unanswered.err, " s (--timeout) waiting for " + stopped)) << unanswered.err;
-    EXPECT_TRUE(Has(unanswered.err, "kestrel: gave up after "))
-        << unanswered.err;
+    EXPECT_TRUE(Has(unanswered.err, "kestrel: gave up after ")) << unanswered.err;
     EXPECT_EQ(service->Stop(SIGTERM), 0) << service->Log();
 }
 
@@ -119,8 +118,7 @@ TEST_F(KestrelFailure, TheDriverLinkReachesARestartedService) {
     std::intptr_t driver = platform::posix::DriverSocketOpen(windir.path(), "\\\\.\\TarnDev");
     std::uint8_t out[4];
     std::uint32_t returned = 0;
-    // Code 0 is no request of the driver: refused, the handle goes on.
-    EXPECT_FALSE(platform::posix::DriverSocketIoctl(driver, 0, nullptr, 0, out, 4, &returned));
+    EXPECT_TRUE(platform::posix::DriverSocketIoctl(driver, 0x9C402400, "\x78\x03\0", 4, out, 4, &returned));
     service->Stop(SIGKILL);
     EXPECT_FALSE(platform::posix::DriverSocketIoctl(driver, 0x9C402400, out, 4, out, 4, &returned));
     service = StartService("portd2.log");
@@ -143,6 +141,8 @@ const ShellCase kShellCases[] = {
     {"two exports to one file, none written", R"("$K" read 9 1 --csv "$W/same" --n42 "$W/./same"; c=$?; [ ! -e "$W/same" ] && exit $c)", 2, "kestrel: two exports to"},
     {"a lock of another owner", R"("$K" lock 12 1 7 "Smith lab" > /dev/null && "$K" lock 12 1 8 "Jones lab")", 1, "kestrel: MCB 12 detector 1 is locked by \"Smith lab\" (lock 7)"},
     {"taken over with --force", R"("$K" lock 12 2 7 "Smith lab" > /dev/null && "$K" lock --force 12 2 8 "Jones lab")", 0, "MCB 12 detector 2 locked: 8 owner \"Jones lab\""},
+    {"an unlock of another owner's lock", R"("$K" lock 12 4 7 "Smith lab" > /dev/null && "$K" unlock 12 4)", 0, "MCB 12 detector 4 unlocked"},
+    {"exports to two files", R"(touch "$W/a" "$W/b" && "$K" read 9 1 --csv "$W/a" --n42 "$W/b")", 0, "wrote "},
     {"a bad option of the service", R"("$P" --bogus)", 2, "kestrel-portd: The following argument was not expected: --bogus"},
     {"a bad option of the tool", R"("$K" --timeout 0 list)", 2, "kestrel: --timeout:"},
     {"versions", R"("$K" --version && "$P" --version)", 0, "kestrel " KESTREL_VERSION "\nkestrel-portd " KESTREL_VERSION "\n"},
@@ -156,7 +156,7 @@ TEST_F(KestrelFailure, RefusalsAndLostOutputAreNeverSuccess) {
     for (const ShellCase& c : kShellCases) {
         std::string command = "export WINDIR=\"$W\"; " + std::string(c.line);
         int status = std::system(("(" + command + ") > '" + scratch / "out" + "' 2>&1").c_str());
-        std::string said = kestrel_test::ReadText(scratch / "out");
+        const std::string said = kestrel_test::ReadText(scratch / "out");
         EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << c.what << "\n" << said;
         if (*c.says == '\0') EXPECT_EQ(said, "") << c.what;
         else EXPECT_TRUE(Has(said, c.says)) << c.what << "\n" << said;
