@@ -1,8 +1,6 @@
 #include "sim/config.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -329,23 +327,21 @@ std::optional<ChainConfig> ParseChainConfig(std::string_view text, std::string* 
 }
 
 std::optional<ChainConfig> LoadChainConfig(const std::string& path, std::string* error) {
-    errno = 0;
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        if (error) *error = path + ": cannot open the file: " + std::strerror(errno);
+        if (error) *error = path + ": cannot open the file";
         return std::nullopt;
     }
     // A read error (a directory, a failing disk) throws from the stream
     // buffer; it must not pass for an empty description.
     std::string text;
-    errno = 0;
     try {
         text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     } catch (const std::exception&) {
         file.setstate(std::ios::badbit);
     }
     if (file.bad()) {
-        if (error) *error = path + ": cannot read the file: " + std::strerror(errno);
+        if (error) *error = path + ": cannot read the file";
         return std::nullopt;
     }
     std::string reason;

@@ -1,6 +1,11 @@
 #include "kestrel/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "kestrel/console.h"
 #include "kestrel/driver_path.h"
@@ -14,13 +19,28 @@
 
 namespace kestrel_tool {
 
+namespace {
+
+// Why a file cannot be opened or read, as the system says it.
+std::string FileTrouble(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    char byte;
+    if (fd >= 0 && ::read(fd, &byte, 1) >= 0) errno = 0;
+    int error = errno;
+    if (fd >= 0) ::close(fd);
+    return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
+}
+
+}  // namespace
+
 std::optional<sim::ChainConfig> ChainFromOptions(const GlobalOptions& options) {
     if (options.simDemo) return sim::DemoChainConfig();
     if (options.simConfig.empty()) return std::nullopt;
     std::string error;
     std::optional<sim::ChainConfig> config = sim::LoadChainConfig(options.simConfig, &error);
     if (!config)
-        throw ToolError(kExitUsage, "cannot use the simulator configuration: " + error);
+        throw ToolError(kExitUsage, "cannot use the simulator configuration: " + error +
+                                        FileTrouble(options.simConfig));
     return config;
 }
 
