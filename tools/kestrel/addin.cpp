@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -39,7 +41,7 @@ std::string LocateAddin(const std::string& explicitPath) {
 std::unique_ptr<Addin> Addin::Load(const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0)
         throw ToolError(kExitEnvironment,
-                        "cannot find the add-in library " + path +
+                        "cannot find the add-in library " + path + ": " + std::strerror(errno) +
                             " (give its path with --addin PATH or KESTREL_ADDIN)");
     // A bare name would make dlopen search the library path instead.
     std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kestrel/addin_slots.h"
+#include "kestrel/watchdog.h"
 
 namespace kestrel_tool {
 
@@ -66,11 +67,22 @@ public:
 private:
     Addin(void* library, void* object) : library_(library), object_(object) {}
 
+    // A slot's function; each call is marked for the watchdog.
+    template <typename Fn>
+    struct WatchedSlot {
+        Fn fn;
+        template <typename... Args>
+        auto operator()(Args... args) const {
+            AddinCall call;
+            return fn(args...);
+        }
+    };
+
     // Slot n of the object's interface table, as a function of type Fn.
     template <typename Fn>
-    Fn Slot(slots::Slot n) const {
+    WatchedSlot<Fn> Slot(slots::Slot n) const {
         void** table = *static_cast<void***>(object_);
-        return reinterpret_cast<Fn>(table[n]);
+        return WatchedSlot<Fn>{reinterpret_cast<Fn>(table[n])};
     }
 
     void* library_;

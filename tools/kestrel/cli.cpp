@@ -56,9 +56,17 @@ int RunCommandLine(int argc, char** argv) {
                  "Start with:  kestrel demo",
                  "kestrel"};
     app.require_subcommand(1);
-    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no; 2 bad usage or input; "
-               "3 the add-in library or the driver service is not available.");
+    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no, a read failed, or output "
+               "could not be written; 2 bad usage or input; 3 the add-in library or the driver "
+               "service is not available, or the service went away during the run; 4 a wait "
+               "lasted longer than --timeout; 141 standard output was closed by its reader "
+               "(as for a program ended by SIGPIPE; nothing is said); 128 + N a stop signal N.");
     app.fallthrough();
+    app.set_version_flag("--version", std::string("kestrel ") + KESTREL_VERSION);
+    // Every error line of the tool starts with its name.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("kestrel: ") + error.what() + "\nRun with --help for more information.\n";
+    });
 
     GlobalOptions global;
     app.add_option("--windir", global.windir,
@@ -78,13 +86,24 @@ int RunCommandLine(int argc, char** argv) {
         ->type_name("PATH");
     app.add_option("--trace", global.trace,
                    "the add-in's trace level (0 errors and start-up, 1 progress, 3 detail), "
-                   "written to standard error; without it the trace is not shown")
+                   "written to standard error; without it the trace is not shown. On Linux, "
+                   "\"Error opening MultifunctionAdapter key\" at start-up is the add-in's "
+                   "normal fallback when the registry file (WINDIR/registry.txt) has no printer-port "
+                   "entry: it then uses the standard port address 0x378, which suits the "
+                   "simulated chain (the README says how to give the file an entry for a real "
+                   "port)")
         ->type_name("LEVEL")
         ->check(Within(0, 1000, "trace level"));
     app.add_flag("--progress", global.progress,
                  "show the progress bar of reads even when standard error is no terminal");
     app.add_flag("--quiet", global.quiet,
                  "no reports or progress: only the output asked for, and errors");
+    app.add_option("--timeout", global.timeout,
+                   "give up (exit 4) when one wait (for the MCB mutex, the driver service or an "
+                   "MCB) lasts longer than SECONDS; without it the tool waits as long as it "
+                   "takes and says what for")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.1, 86400.0));
 
     std::function<int()> run;
 
@@ -119,7 +138,8 @@ int RunCommandLine(int argc, char** argv) {
     readCommand->add_option("--csv", read.csv, "write CSV (channel,counts) to this file ('-': "
                                                "standard output)")
         ->type_name("FILE");
-    readCommand->add_option("--n42", read.n42, "write an ANSI N42.42 XML document to this file")
+    readCommand->add_option("--n42", read.n42, "write an ANSI N42.42 XML document to this file "
+                                               "('-': standard output)")
         ->type_name("FILE");
     readCommand->add_option("--png", read.png, "plot the spectrum into this PNG file")
         ->type_name("FILE");
@@ -181,6 +201,8 @@ int RunCommandLine(int argc, char** argv) {
         ->required()
         ->check(Within(1, 4294967295LL, "lock number"));
     lockCommand->add_option("OWNER", lock.owner, "who holds the lock")->required();
+    lockCommand->add_flag("--force", lock.force,
+                          "take the lock over even when another owner holds it");
     lockCommand->callback([&] { run = [&] { return RunLock(global, lock); }; });
 
     DetectorArgs unlock;
@@ -241,7 +263,7 @@ int RunCommandLine(int argc, char** argv) {
         std::vector<std::string> leftover = app.remaining(true);
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && takesSubcommand &&
             !leftover.empty()) {
-            std::fprintf(stderr, "unknown subcommand \"%s\"\nRun with --help for the subcommands.\n",
+            std::fprintf(stderr, "kestrel: unknown subcommand \"%s\"\nRun with --help for the subcommands.\n",
                          leftover.front().c_str());
             return kExitUsage;
         }

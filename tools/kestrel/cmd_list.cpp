@@ -1,6 +1,8 @@
 // `list`: every unit and detector the add-in found; `trace`: the add-in's
 // start-up at a chosen trace level.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
@@ -10,6 +12,20 @@
 #include "kestrel/survey.h"
 
 namespace kestrel_tool {
+namespace {
+
+// What the survey could not learn of a detector: the list still shows it,
+// and the run fails so that a script notices.
+std::vector<std::string> FailedReads(const UnitInfo& unit, const DetectorInfo& info) {
+    std::vector<std::string> failed;
+    if (unit.version.empty()) failed.push_back("version");
+    if (info.features.empty()) failed.push_back("features");
+    if (!info.masksKnown) failed.push_back("masks");
+    if (!info.times.activeKnown) failed.push_back("activity");
+    return failed;
+}
+
+}  // namespace
 
 int RunList(const GlobalOptions& options, const ListArgs& args) {
     Session session(options, ChainFromOptions(options));
@@ -27,7 +43,18 @@ int RunList(const GlobalOptions& options, const ListArgs& args) {
         PrintUnitsJson(stdout, units);
     else
         PrintUnits(stdout, units);
-    return kExitOk;
+    int failures = 0;
+    for (const UnitInfo& unit : units)
+        for (const DetectorInfo& info : unit.inputs) {
+            std::vector<std::string> failed = FailedReads(unit, info);
+            if (failed.empty()) continue;
+            std::string what;
+            for (const std::string& item : failed) what += (what.empty() ? "" : ", ") + item;
+            Say("MCB " + std::to_string(unit.mcb) + " detector " + std::to_string(info.det) +
+                ": reading its " + what + " failed");
+            ++failures;
+        }
+    return failures == 0 ? kExitOk : kExitFailed;
 }
 
 int RunTrace(const GlobalOptions& options, const TraceArgs& args) {

@@ -7,6 +7,7 @@
 #include "kestrel/export_json.h"
 #include "kestrel/export_n42.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/output_file.h"
 #include "kestrel/plot_png.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
@@ -40,11 +41,12 @@ void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* star
 }  // namespace
 
 int RunRead(const GlobalOptions& options, const ReadArgs& args) {
-    if (args.json && args.csv == "-")
-        throw ToolError(kExitUsage, "--json and --csv - both want standard output: give one");
+    if (args.json && (args.csv == "-" || args.n42 == "-"))
+        throw ToolError(kExitUsage, "--json and an export to '-' both want standard output: give one");
     // Before anything is read, so a mistyped path costs nothing.
     for (const std::string* path : {&args.csv, &args.n42, &args.png})
         if (!path->empty()) RequireWritableFile(*path);
+    RequireDistinctOutputs({args.csv, args.n42, args.png});
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
@@ -62,9 +64,10 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
         if (!args.json) WriteCsv(spectrum, "-");
         return kExitOk;
     }
-    // With the CSV or the JSON on standard output, the reports go with the
-    // messages so that the output stays clean.
-    std::FILE* report = args.csv == "-" || args.json ? Messages() : stdout;
+    // With an export on standard output, the reports go with the messages
+    // so that the output stays clean.
+    bool exportToStdout = args.csv == "-" || args.n42 == "-" || args.json;
+    std::FILE* report = exportToStdout ? Messages() : stdout;
     auto reportLine = [&](const std::string& text) {
         if (!options.quiet) std::fprintf(report, "%s\n", text.c_str());
     };
@@ -78,7 +81,7 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     }
     if (!args.n42.empty()) {
         WriteN42(spectrum, args.n42);
-        reportLine("wrote " + args.n42);
+        if (args.n42 != "-") reportLine("wrote " + args.n42);
     }
     if (!args.png.empty()) {
         PlotPng(spectrum, args.png, args.logScale);

@@ -26,11 +26,20 @@ std::string Name(const DetectorArgs& target) {
 }
 
 int StoreLock(const GlobalOptions& options, const DetectorArgs& target, std::uint32_t number,
-              const std::string& owner) {
+              const std::string& owner, bool force) {
     RequireStorableText("the owner", owner, kOwnerLimit);
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(target);
     Addin& addin = session.addin();
+    // The add-in hands a lock to whoever asks; taking one from another
+    // owner is for the user to decide.
+    std::string holder;
+    std::uint32_t held = addin.Lock(target.mcb, target.det, &holder);
+    if (number != 0 && held != 0 && holder != owner && !force) {
+        Say(Name(target) + " is locked by \"" + holder + "\" (lock " + std::to_string(held) +
+            "); 'lock --force' takes it over");
+        return kExitFailed;
+    }
     addin.SetLock(target.mcb, target.det, number, owner);
     std::string storedOwner;
     std::uint32_t lock = addin.Lock(target.mcb, target.det, &storedOwner);
@@ -49,11 +58,12 @@ int StoreLock(const GlobalOptions& options, const DetectorArgs& target, std::uin
 }  // namespace
 
 int RunLock(const GlobalOptions& options, const LockArgs& args) {
-    return StoreLock(options, args.target, static_cast<std::uint32_t>(args.number), args.owner);
+    return StoreLock(options, args.target, static_cast<std::uint32_t>(args.number), args.owner,
+                     args.force);
 }
 
 int RunUnlock(const GlobalOptions& options, const DetectorArgs& args) {
-    return StoreLock(options, args, 0, "");
+    return StoreLock(options, args, 0, "", true);
 }
 
 int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {

@@ -10,7 +10,8 @@ namespace kestrel_tool {
 std::string DefaultWindowsDirectory();
 // WINDIR/dev/TarnDev: the socket behind the device \\.\TarnDev.
 std::string DriverSocketPath(const std::string& windir);
-// True when a service accepts connections on that socket.
-bool DriverServiceAnswers(const std::string& windir);
+// True when a service accepts connections on that socket; otherwise the
+// system's reason in *reason when given.
+bool DriverServiceAnswers(const std::string& windir, std::string* reason = nullptr);
 
 }  // namespace kestrel_tool

@@ -9,8 +9,8 @@
 
 namespace kestrel_tool {
 
-// `path` "-" writes to standard output. Throws ToolError (usage) when the
-// file cannot be written.
+// `path` "-" writes to standard output. Throws ToolError when the file
+// cannot be written.
 void WriteCsv(const Spectrum& spectrum, const std::string& path);
 
 }  // namespace kestrel_tool

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "kestrel/exit_codes.h"
+#include "kestrel/output_file.h"
 #include "kestrel/time_text.h"
 #include "kestrel/utf8_text.h"
 
@@ -133,8 +134,10 @@ void WriteN42(const Spectrum& spectrum, const std::string& path) {
     channels.append_attribute("compressionCode") = "None";
     channels.text().set(counts.c_str());
 
-    if (!document.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8))
-        throw ToolError(kExitUsage, "cannot write " + path);
+    OutputFile file(path);  // "-": standard output
+    pugi::xml_writer_file writer(file.get());
+    document.save(writer, "  ", pugi::format_default, pugi::encoding_utf8);
+    file.Close();
 }
 
 }  // namespace kestrel_tool

@@ -10,7 +10,8 @@
 
 namespace kestrel_tool {
 
-// Throws ToolError (usage) when the file cannot be written.
+// `path` "-" writes to standard output. Throws ToolError when the file
+// cannot be written.
 void WriteN42(const Spectrum& spectrum, const std::string& path);
 
 }  // namespace kestrel_tool

@@ -36,13 +36,17 @@ void HandleStopSignals() {
     std::thread([set] {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) return;
-        {
-            std::lock_guard<std::mutex> guard(g_lock);
-            for (const std::string& path : Registered()) RemoveTree(path);
-        }
-        std::fflush(nullptr);
-        ::_exit(128 + signal);
+        EndRun(128 + signal);
     }).detach();
+}
+
+void EndRun(int code) {
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        for (const std::string& path : Registered()) RemoveTree(path);
+    }
+    std::fflush(nullptr);
+    ::_exit(code);
 }
 
 void RemoveOnStop(const std::string& path) {

@@ -17,4 +17,9 @@ void HandleStopSignals();
 void RemoveOnStop(const std::string& path);
 void ForgetOnStop(const std::string& path);
 
+// Ends the run from any thread, at once, as a stop signal does: the
+// registered directories are removed, output is flushed, and the process
+// exits with `code`.
+[[noreturn]] void EndRun(int code);
+
 }  // namespace kestrel_tool

@@ -6,20 +6,22 @@
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/interrupts.h"
+#include "kestrel/output_file.h"
 
 int main(int argc, char** argv) {
     using namespace kestrel_tool;
     HandleStopSignals();
+    int code = kExitFailed;
     try {
-        return RunCommandLine(argc, argv);
+        code = RunCommandLine(argc, argv);
     } catch (const ToolError& error) {
-        Say(error.what());
-        return error.code();
+        if (*error.what() != '\0') Say(error.what());  // a closed pipe ends quietly
+        code = error.code();
     } catch (const std::exception& error) {
         Say(std::string("unexpected error: ") + error.what());
-        return kExitFailed;
     } catch (...) {
         Say("unexpected error");
-        return kExitFailed;
     }
+    // Output that never got out makes the run a failure, whatever it did.
+    return code == kExitClosedPipe ? code : FinishStandardOutput(code);
 }

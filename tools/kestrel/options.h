@@ -14,6 +14,7 @@ struct GlobalOptions {
     int trace = -1;         // the add-in's trace level; -1: trace not shown
     bool progress = false;  // progress bar even when not on a terminal
     bool quiet = false;     // no reports: only the output asked for, and errors
+    double timeout = 0;     // give up a wait longer than this (seconds); 0: never
 };
 
 struct DetectorArgs {
@@ -63,6 +64,7 @@ struct LockArgs {
     DetectorArgs target;
     long long number = 0;
     std::string owner;
+    bool force = false;  // take over a lock another owner holds
 };
 
 struct DescribeArgs {

@@ -1,17 +1,37 @@
 #include "kestrel/session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "kestrel/console.h"
 #include "kestrel/driver_path.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/sim_service.h"
+#include "kestrel/watchdog.h"
 #include "sim/chain.h"
 #include "sim/config.h"
 #include "sim/demo.h"
 
 namespace kestrel_tool {
+
+namespace {
+
+// Why a file cannot be opened or read, as the system says it.
+std::string FileTrouble(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    char byte;
+    if (fd >= 0 && ::read(fd, &byte, 1) >= 0) errno = 0;
+    int error = errno;
+    if (fd >= 0) ::close(fd);
+    return error != 0 ? std::string(": ") + std::strerror(error) : std::string();
+}
+
+}  // namespace
 
 std::optional<sim::ChainConfig> ChainFromOptions(const GlobalOptions& options) {
     if (options.simDemo) return sim::DemoChainConfig();
@@ -19,7 +39,8 @@ std::optional<sim::ChainConfig> ChainFromOptions(const GlobalOptions& options) {
     std::string error;
     std::optional<sim::ChainConfig> config = sim::LoadChainConfig(options.simConfig, &error);
     if (!config)
-        throw ToolError(kExitUsage, "cannot use the simulator configuration: " + error);
+        throw ToolError(kExitUsage, "cannot use the simulator configuration: " + error +
+                                        FileTrouble(options.simConfig));
     return config;
 }
 
@@ -40,13 +61,16 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
 
     if (simulated_) {
         service_ = std::make_unique<SimService>(windir_, sim::Chain::FromConfig(*chain));
-    } else if (!DriverServiceAnswers(windir_)) {
+    } else if (std::string reason; !DriverServiceAnswers(windir_, &reason)) {
         throw ToolError(kExitEnvironment,
-                        "no driver service answers at " + DriverSocketPath(windir_) +
-                            "; start one with 'kestrel-portd --windir " + windir_ +
+                        "no driver service answers at " + DriverSocketPath(windir_) + " (" + reason +
+                            "); start one with 'kestrel-portd --windir " + windir_ +
                             "', or let this run simulate a chain with --sim CONFIG or --sim-demo");
     }
 
+    // Before the add-in opens: opening already waits for the MCB mutex.
+    watchdog_ = std::make_unique<Watchdog>(
+        WatchSettings{windir_, simulated_ ? std::string() : DriverSocketPath(windir_), options.timeout});
     addin_ = Addin::Load(LocateAddin(options.addinPath));
     if (options.trace >= 0) previousTraceLevel_ = addin_->SetDebugLevel(options.trace);
     addin_->Open();
@@ -55,6 +79,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
 
 Session::~Session() {
     if (opened_) addin_->Close();
+    watchdog_.reset();
     // The add-in goes before the service it talks to.
     addin_.reset();
     service_.reset();

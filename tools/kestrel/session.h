@@ -16,6 +16,7 @@ namespace kestrel_tool {
 class ScratchDir;
 class SimService;
 class TraceSilencer;
+class Watchdog;
 
 // The chain that --sim or --sim-demo asks for, if any. Throws ToolError
 // (usage) when the configuration cannot be read.
@@ -44,6 +45,7 @@ private:
     std::string windir_;
     bool simulated_ = false;
     std::unique_ptr<SimService> service_;
+    std::unique_ptr<Watchdog> watchdog_;
     std::unique_ptr<Addin> addin_;
     bool opened_ = false;
     int previousTraceLevel_ = -1;

@@ -25,6 +25,12 @@ int ParseOptions(int argc, char** argv, Options* options) {
                    "chain description file (default: the demo chain, MCB 9 and MCB 12)")
         ->check(CLI::ExistingFile);
     app.add_flag("-v,--verbose", options->verbose, "report connections as they come and go");
+    app.set_version_flag("--version", std::string("kestrel-portd ") + KESTREL_VERSION);
+    // Every error line of the service starts with its name.
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("kestrel-portd: ") + error.what() +
+               "\nRun with --help for more information.\n";
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,12 +1,15 @@
 #include "platform/posix/driver_socket.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -20,6 +23,54 @@ namespace {
 // Requests of one process go out one at a time, so that two threads using
 // one handle cannot interleave their bytes on the connection.
 std::mutex g_exchange;
+
+// What became of each open handle's connection. A service that ends (or is
+// restarted) closes it: the request under way fails, and the next request
+// connects afresh to the same socket, so a client outlives a restart of the
+// service. A service that breaks the protocol leaves the stream out of step
+// for good: the handle fails every later request.
+enum class LinkState { Up, Lost, OutOfStep };
+struct Link {
+    std::string socketPath;
+    LinkState state = LinkState::Up;
+};
+std::map<int, Link>& Links() {
+    static auto* links = new std::map<int, Link>;  // outlives every other static
+    return *links;
+}
+
+int ConnectTo(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// A lost connection replaced in place: the handle keeps its number.
+bool Reconnect(int fd, Link* link) {
+    int fresh = ConnectTo(link->socketPath);
+    if (fresh < 0 || ::dup3(fresh, fd, O_CLOEXEC) < 0) {
+        int error = errno;
+        if (fresh >= 0) ::close(fresh);
+        SetLastErrorFromErrno(error);
+        return false;
+    }
+    ::close(fresh);
+    link->state = LinkState::Up;
+    return true;
+}
 
 bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
@@ -52,9 +103,13 @@ bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
     return true;
 }
 
-bool Broken(int fd) {
+bool Broken(int fd, Link* link) {
     // Whatever part of the exchange got through, the stream is no longer
-    // in step; later requests must fail rather than read stale replies.
+    // in step; no later request may read stale replies from it. When the
+    // service closed its end, the next request reconnects.
+    bool serviceEnded = errno == EPIPE || errno == ECONNRESET;
+    if (link != nullptr && link->state == LinkState::Up)
+        link->state = serviceEnded ? LinkState::Lost : LinkState::OutOfStep;
     ::shutdown(fd, SHUT_RDWR);
     SetLastError(kErrorBrokenPipe);
     return false;
@@ -79,28 +134,17 @@ std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath) {
         SetLastError(kErrorFileNotFound);
         return kInvalidHandle;
     }
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    if (path.size() >= sizeof(sockaddr_un::sun_path)) {
         SetLastError(kErrorFilenameTooLong);
         return kInvalidHandle;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ConnectTo(path);
     if (fd < 0) {
         SetLastErrorFromErrno(errno);
         return kInvalidHandle;
     }
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        int error = errno;
-        ::close(fd);
-        SetLastErrorFromErrno(error);
-        return kInvalidHandle;
-    }
+    std::lock_guard<std::mutex> guard(g_exchange);
+    Links()[fd] = Link{path, LinkState::Up};
     return fd;
 }
 
@@ -124,19 +168,29 @@ bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
     if (inLen != 0) std::memcpy(&request[kRequestHeaderBytes], in, inLen);
 
     std::lock_guard<std::mutex> guard(g_exchange);
-    if (!SendAll(fd, request.data(), request.size())) return Broken(fd);
+    auto found = Links().find(fd);
+    Link* link = found == Links().end() ? nullptr : &found->second;
+    if (link != nullptr && link->state == LinkState::Lost && !Reconnect(fd, link)) return false;
+    if (link != nullptr && link->state == LinkState::OutOfStep) {
+        SetLastError(kErrorBrokenPipe);
+        return false;
+    }
+    if (!SendAll(fd, request.data(), request.size())) return Broken(fd, link);
     std::uint8_t header[kReplyHeaderBytes];
-    if (!ReceiveAll(fd, header, sizeof header)) return Broken(fd);
+    if (!ReceiveAll(fd, header, sizeof header)) return Broken(fd, link);
     std::uint32_t ok = GetLE32(&header[0]);
     std::uint32_t count = GetLE32(&header[4]);
-    if (count > outLen) return Broken(fd);
+    if (count > outLen) {
+        errno = EPROTO;
+        return Broken(fd, link);
+    }
     // The reply is taken whole before any of it reaches the caller: a failed
     // read, or one cut off by a broken connection, leaves the caller's
     // buffer as it was. The request's buffer holds it: a mailbox byte's
     // reply fits without another allocation.
     std::vector<std::uint8_t>& reply = request;
     reply.resize(count);
-    if (count != 0 && !ReceiveAll(fd, reply.data(), count)) return Broken(fd);
+    if (count != 0 && !ReceiveAll(fd, reply.data(), count)) return Broken(fd, link);
     if (ok == 0) {
         SetLastError(kErrorInvalidFunction);
         return false;
@@ -147,7 +201,10 @@ bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
 }
 
 void DriverSocketClose(std::intptr_t driver) {
-    if (driver >= 0) ::close(static_cast<int>(driver));
+    if (driver < 0) return;
+    std::lock_guard<std::mutex> guard(g_exchange);
+    Links().erase(static_cast<int>(driver));
+    ::close(static_cast<int>(driver));
 }
 
 }  // namespace posix

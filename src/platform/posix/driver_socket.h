@@ -18,7 +18,9 @@ bool DriverSocketPath(const std::string& dir, const char* devicePath, std::strin
 std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath);
 // As DeviceIoControl: true when the driver performed the request. A refusal
 // sets the last error to "incorrect function"; a broken connection to
-// "pipe ended", after which every later request on the handle fails too.
+// "pipe ended". When the service closed the connection (it ended or was
+// restarted), the next request connects to the socket again; when it broke
+// the protocol, every later request on the handle fails too.
 bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
                        std::uint32_t inLen, void* out, std::uint32_t outLen,
                        std::uint32_t* returned);

@@ -1,11 +1,13 @@
 #include "platform/posix/named_mutex.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -243,6 +245,15 @@ bool NamedMutexRelease(MutexHandle mutex) {
 }
 
 void NamedMutexClose(MutexHandle mutex) { delete static_cast<Handle*>(mutex); }
+
+std::int32_t NamedMutexHolder(const std::string& dir, const char* name) {
+    int fd = ::open(NamedMutexPath(dir, name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    std::int32_t pid = 0;
+    ssize_t got = ::pread(fd, &pid, sizeof pid, offsetof(MutexBlock, ownerPid));
+    ::close(fd);
+    return got == static_cast<ssize_t>(sizeof pid) && pid > 0 ? pid : 0;
+}
 
 }  // namespace posix
 }  // namespace platform

@@ -19,6 +19,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -46,6 +47,13 @@ void SetDeadOwnerWaitLimit(std::chrono::milliseconds limit);
 // it again (recursive), and once made consistent it is free. A mutex that
 // fails is not handed out.
 bool MutexProvesRobustAndRecursive(pthread_mutex_t* mutex);
+
+// The process that holds the mutex of that name under `dir`, as the holder
+// recorded it: 0 when it is free or nothing is known. A read-only look at
+// the file that neither builds nor maps the mutex, for a program that wants
+// to say whom it waits for; a holder that died without release may still
+// be named, so check that the process exists.
+std::int32_t NamedMutexHolder(const std::string& dir, const char* name);
 
 // The file that holds the mutex of that name: names may hold any character,
 // files only some.
