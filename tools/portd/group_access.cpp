@@ -92,7 +92,7 @@ std::string GroupName(gid_t group) {
 bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* group,
                              std::string* error) {
     if (!platform::posix::MakeDirectories(windir)) {
-        *error = "cannot create the Windows directory " + windir + ": " + std::strerror(errno);
+        *error = "cannot create directory " + windir + ": " + std::strerror(errno);
         return false;
     }
     struct stat info;
