@@ -9,6 +9,7 @@
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/time_text.h"
+#include "kestrel/unit_access.h"
 
 namespace kestrel_tool {
 namespace {
@@ -48,6 +49,11 @@ int StoreLock(const GlobalOptions& options, const DetectorArgs& target, std::uin
             std::to_string(lock));
         return kExitFailed;
     }
+    std::string why = BecauseNotStored(session.windir());
+    if (storedOwner != owner && !why.empty()) {
+        Say("the add-in could not store the lock of " + Name(target) + why);
+        return kExitFailed;
+    }
     if (number == 0)
         std::printf("%s unlocked\n", Name(target).c_str());
     else
@@ -72,7 +78,8 @@ int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
     if (!addin.SetAppData(args.target.mcb, args.target.det, "@DESC", args.text)) {
-        Say("the add-in could not store the description of " + Name(args.target));
+        Say("the add-in could not store the description of " + Name(args.target) +
+            BecauseNotStored(session.windir()));
         return kExitFailed;
     }
     std::string text;
@@ -88,7 +95,8 @@ int RunSetId(const GlobalOptions& options, const SetIdArgs& args) {
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
     if (!addin.SetAppData(args.target.mcb, args.target.det, "@ID", std::to_string(args.id))) {
-        Say("the add-in could not store the identifier of " + Name(args.target));
+        Say("the add-in could not store the identifier of " + Name(args.target) +
+            BecauseNotStored(session.windir()));
         return kExitFailed;
     }
     std::uint32_t id = 0;

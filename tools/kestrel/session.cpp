@@ -12,6 +12,7 @@
 #include "kestrel/exit_codes.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/sim_service.h"
+#include "kestrel/unit_access.h"
 #include "kestrel/watchdog.h"
 #include "sim/chain.h"
 #include "sim/config.h"
@@ -58,6 +59,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
     }
     // The add-in reads it once, when the library is loaded.
     ::setenv("WINDIR", windir_.c_str(), 1);
+    RequireUnitAccess(windir_);
 
     if (simulated_) {
         service_ = std::make_unique<SimService>(windir_, sim::Chain::FromConfig(*chain));
@@ -75,6 +77,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
     if (options.trace >= 0) previousTraceLevel_ = addin_->SetDebugLevel(options.trace);
     addin_->Open();
     opened_ = true;
+    NoticeWorkingAlone(windir_);
 }
 
 Session::~Session() {

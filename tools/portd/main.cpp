@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "portd/group_access.h"
 #include "portd/options.h"
 #include "portd/service.h"
 #include "portd/socket_claim.h"
@@ -72,16 +73,29 @@ int main(int argc, char** argv) {
         std::perror("kestrel-portd: signals");
         return 1;
     }
-    portd::SocketClaim claim;
     std::string error;
-    if (!claim.Claim(options.windir + "/dev/" + options.device, &error)) {
+    gid_t chosen = static_cast<gid_t>(-1), group;
+    if (!options.group.empty() && !portd::ResolveGroup(options.group, &chosen, &error)) {
+        std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
+        return 2;
+    }
+    if (!portd::PrepareWindowsDirectory(options.windir, chosen, &group, &error)) {
+        std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
+        return 1;
+    }
+    portd::SocketClaim claim;
+    if (!claim.Claim(options.windir + "/dev/" + options.device, &error, group)) {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
         return 1;
     }
     std::fprintf(stderr, "kestrel-portd: serving \\\\.\\%s at %s\n", options.device.c_str(),
                  claim.path().c_str());
 
+    std::fprintf(stderr, "kestrel-portd: clients must be in group %s (or root)\n",
+                 portd::GroupName(group).c_str());
+
     portd::Service service(*chain, claim.listener(), stopRead);
+    service.admit = [group, &options](int fd) { return portd::AdmitClient(fd, group, options.verbose); };
     if (options.verbose)
         service.onConnections = [](std::size_t count) {
             std::fprintf(stderr, "kestrel-portd: %zu connection(s)\n", count);

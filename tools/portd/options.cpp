@@ -24,7 +24,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
     app.add_option("--config", options->config,
                    "chain description file (default: the demo chain, MCB 9 and MCB 12)")
         ->check(CLI::ExistingFile);
-    app.add_flag("-v,--verbose", options->verbose, "report connections as they come and go");
+    app.add_option("--group", options->group,
+                   "the group whose members may use the units (usually lp): the Windows directory "
+                   "and the socket are given to it (default: the Windows directory's group)");
+    app.add_flag("-v,--verbose", options->verbose,
+                 "report connections as they come and go, with each client's uid, pid and program");
     app.set_version_flag("--version", std::string("kestrel-portd ") + KESTREL_VERSION);
     // Every error line of the service starts with its name.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {

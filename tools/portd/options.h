@@ -9,6 +9,7 @@ struct Options {
     std::string windir;             // the Windows directory of the system served
     std::string device = "TarnDev";  // serves \\.\<device> at <windir>/dev/<device>
     std::string config;             // chain description; empty: the demo chain
+    std::string group;              // who may use the units; empty: the Windows directory's group
     bool verbose = false;
 };
 

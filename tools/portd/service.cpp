@@ -71,6 +71,10 @@ void Service::Accept() {
             if (errno == EMFILE || errno == ENFILE) ::usleep(10000);
             return;  // EAGAIN: all taken; anything else: try at the next wake-up
         }
+        if (admit && !admit(fd)) {
+            ::close(fd);
+            continue;
+        }
         std::uint64_t serial = ++accepted_;
         serials_[fd] = serial;
         Connection* connection = new Connection(chain_);

@@ -26,6 +26,10 @@ public:
     // Serves until `stop` is readable; false when polling itself failed.
     bool Run();
 
+    // Decides whether an accepted client may use the units; one refused is
+    // closed at once. Unset: every client may.
+    std::function<bool(int fd)> admit;
+
     // Called for each connection opened and closed (count after the change).
     std::function<void(std::size_t connections)> onConnections;
 

@@ -35,7 +35,7 @@ bool Answers(const sockaddr_un& address) {
 
 }  // namespace
 
-bool SocketClaim::Claim(const std::string& socketPath, std::string* error) {
+bool SocketClaim::Claim(const std::string& socketPath, std::string* error, gid_t group) {
     sockaddr_un address;
     if (!Address(socketPath, &address)) {
         *error = "socket path too long for a Unix socket: " + socketPath;
@@ -77,9 +77,18 @@ bool SocketClaim::Claim(const std::string& socketPath, std::string* error) {
         *error = Reason("cannot create socket " + socketPath, errno);
         return false;
     }
-    // Any user's client may open the device, as any user may open the
-    // Windows driver.
-    ::chmod(socketPath.c_str(), 0666);
+    // Only the group that may use the units reaches the device (root and
+    // the service's own user always do); a directory left by an older
+    // service is given to the group too.
+    if (group == static_cast<gid_t>(-1)) group = platform::posix::GroupOf(directory);
+    else if (platform::posix::GroupOf(directory) != group)
+        (void)::chown(directory.c_str(), static_cast<uid_t>(-1), group);
+    if (::chown(socketPath.c_str(), static_cast<uid_t>(-1), group) != 0 ||
+        ::chmod(socketPath.c_str(), 0660) != 0) {
+        *error = Reason("cannot give socket " + socketPath + " to its group", errno);
+        ::unlink(socketPath.c_str());
+        return false;
+    }
     if (::listen(listener.get(), 64) != 0) {
         *error = Reason("cannot listen on " + socketPath, errno);
         ::unlink(socketPath.c_str());

@@ -7,6 +7,8 @@
 // some other service and is left alone.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "platform/posix/files.h"
@@ -15,9 +17,11 @@ namespace portd {
 
 class SocketClaim {
 public:
-    // Claims `socketPath` and listens on it. False with a message for
-    // people in *error.
-    bool Claim(const std::string& socketPath, std::string* error);
+    // Claims `socketPath` and listens on it, the socket 0660 in `group`
+    // (-1: the group of its directory). False with a message for people
+    // in *error.
+    bool Claim(const std::string& socketPath, std::string* error,
+               gid_t group = static_cast<gid_t>(-1));
     // Stops listening and removes the socket (the lock file stays: removing
     // it would let two later services lock two different files).
     void Release();

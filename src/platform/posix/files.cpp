@@ -27,12 +27,65 @@ void UniqueFd::reset(int fd) {
     fd_ = fd;
 }
 
-UniqueFd OpenOrCreate(const std::string& path) {
+namespace {
+
+constexpr mode_t kSharedFileMode = 0660;
+constexpr mode_t kSharedDirectoryMode = 02770;
+constexpr mode_t kParentDirectoryMode = 0755;
+
+int OpenRetried(const std::string& path, int flags) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, kSharedFileMode);
     } while (fd < 0 && errno == EINTR);
-    return UniqueFd(fd);
+    return fd;
+}
+
+}  // namespace
+
+gid_t GroupOf(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool ShareWithGroup(int fd, gid_t group, mode_t mode) {
+    struct stat info;
+    // Refused (EPERM) unless we are root or a member of the group: the file
+    // then keeps ours, and only its owner and our group reach it.
+    if (group != static_cast<gid_t>(-1) && ::fstat(fd, &info) == 0 && info.st_gid != group)
+        (void)::fchown(fd, static_cast<uid_t>(-1), group);
+    return ::fchmod(fd, mode) == 0;
+}
+
+UniqueFd OpenOrCreate(const std::string& path) {
+    // Created here (O_EXCL tells), or found: a file removed between the two
+    // opens is created on the next round.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = OpenRetried(path, O_RDWR | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            ShareWithGroup(fd, GroupOf(DirectoryOf(path)), kSharedFileMode);
+            return UniqueFd(fd);
+        }
+        if (errno != EEXIST) return UniqueFd();
+        fd = OpenRetried(path, O_RDWR);
+        if (fd >= 0) {
+            // One of ours from before files were shared: share it now.
+            struct stat info;
+            if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() &&
+                (info.st_mode & kSharedFileMode) != kSharedFileMode)
+                ShareWithGroup(fd, GroupOf(DirectoryOf(path)), (info.st_mode & 07777) | kSharedFileMode);
+            return UniqueFd(fd);
+        }
+        if (errno != ENOENT) return UniqueFd();
+    }
+    return UniqueFd();
 }
 
 bool Flock(int fd, int operation) {
@@ -52,8 +105,21 @@ bool MakeDirectories(const std::string& path) {
     while (true) {
         pos = path.find('/', pos + 1);
         std::string prefix = path.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (pos == std::string::npos) break;
+        bool last = pos == std::string::npos;
+        if (::mkdir(prefix.c_str(), 0700) == 0) {
+            // Made private first, then opened up to what it should be,
+            // whatever the umask.
+            if (last) {
+                gid_t group = GroupOf(DirectoryOf(prefix));
+                if (group != static_cast<gid_t>(-1) && group != GroupOf(prefix))
+                    (void)::chown(prefix.c_str(), static_cast<uid_t>(-1), group);
+            }
+            if (::chmod(prefix.c_str(), last ? kSharedDirectoryMode : kParentDirectoryMode) != 0)
+                return false;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+        if (last) break;
     }
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) return false;

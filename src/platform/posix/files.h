@@ -1,7 +1,14 @@
 // Small file-system helpers of the POSIX layer: an owned descriptor, flock
 // without EINTR surprises, and the directory that plays the Windows
 // directory.
+//
+// Every member of the Windows directory's group shares its units, so what
+// is created there is readable and writable by that group whatever the
+// creator's umask: otherwise the second user of a machine could not map
+// the shared block or take the mutex, and would silently work alone.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -29,7 +36,16 @@ private:
 };
 
 // Opens (creating when missing) a file for reading and writing, close-on-exec.
+// A file it creates, or one of ours missing group access, is made 0660 in
+// the group of its directory.
 UniqueFd OpenOrCreate(const std::string& path);
+// Gives the open file `mode` and, where the caller may (root, or a member
+// of it), the group `group`. False with errno set when the mode is refused.
+bool ShareWithGroup(int fd, gid_t group, mode_t mode);
+// The group of `path` (a directory); -1 cast to gid_t when it cannot be read.
+gid_t GroupOf(const std::string& path);
+// Everything before the last '/' ("." when none).
+std::string DirectoryOf(const std::string& path);
 // flock, retried on EINTR. False with errno set on failure.
 bool Flock(int fd, int operation);
 
@@ -37,7 +53,10 @@ bool Flock(int fd, int operation);
 // set on failure.
 bool WriteAll(int fd, const std::string& text);
 
-// Creates a directory and its parents as needed. False with errno set.
+// Creates a directory and its parents as needed. False with errno set. The
+// directory itself, when created, is 2770 in its parent's group (where the
+// caller may give it) so that files made in it keep that group; parents it
+// creates are 0755, so that the group's members can reach it.
 bool MakeDirectories(const std::string& path);
 
 // $WINDIR when set and not empty, else /var/lib/hvnacc32.

@@ -45,13 +45,6 @@ bool ReadFile(const std::string& path, std::string* text) {
     }
 }
 
-std::string DirectoryOf(const std::string& path) {
-    std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Removes the temporaries of writers that died before their rename. The
 // caller holds the write lock, so no living writer owns one.
 void RemoveOrphanedTemporaries(const std::string& path) {
@@ -78,9 +71,13 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
     Step("temporary created");
+    // The new file takes the old one's mode and group, opened to the
+    // directory's group so every member can write it next (mkostemp made
+    // it 0600).
     struct stat info;
-    mode_t mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd.get(), mode) == 0;
+    bool existed = ::stat(path.c_str(), &info) == 0;
+    mode_t mode = (existed ? (info.st_mode & 07777) : 0) | 0660;
+    bool ok = ShareWithGroup(fd.get(), existed ? info.st_gid : GroupOf(DirectoryOf(path)), mode);
     if (ok) {
         // In two halves, so a test can stop the writer between them.
         std::size_t half = text.size() / 2;
