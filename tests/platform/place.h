@@ -1,9 +1,8 @@
 // What the platform contract test needs from the layer under test: a
-// system of its own for one test, and ways to put files and registry
-// values in place the way an installer or an administrator would.
+// system of its own for one test, where files and registry values can be
+// put in place as an installer would.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,20 +11,15 @@
 
 namespace contract {
 
-class Place {
-public:
+struct Place {
     virtual ~Place() = default;
     virtual platform::Os& Os() = 0;
-    // A file name in a private folder (a full path), and where a bare name
-    // given to the profile calls ends up (the Windows directory).
-    virtual std::string PrivateFile(const std::string& name) = 0;
-    virtual std::string WindowsDirFile(const std::string& name) = 0;
-    // A key below HKEY_LOCAL_MACHINE that belongs to this place alone.
-    virtual std::string RegistryRoot() = 0;
+    virtual std::string PrivateFile(const std::string& name) = 0;     // a full path of its own
+    virtual std::string WindowsDirFile(const std::string& name) = 0;  // where a bare name lives
+    virtual std::string RegistryRoot() = 0;  // a key below HKEY_LOCAL_MACHINE of its own
     virtual void PutRegistryValue(const std::string& key, const std::string& name,
                                   const std::vector<std::uint8_t>& bytes) = 0;
-    // A name for a mutex that no other test uses.
-    virtual std::string UniqueName(const char* prefix) = 0;
+    virtual std::string UniqueName(const char* prefix) = 0;  // for mutexes and files
 };
 
 std::unique_ptr<Place> NewPlace();

@@ -9,12 +9,6 @@
 namespace wintest {
 namespace {
 
-const IMAGE_NT_HEADERS* Headers(HMODULE module) {
-    auto base = reinterpret_cast<const BYTE*>(module);
-    return reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-}
-
 std::map<HANDLE, std::unique_ptr<sim::EmulatedDriver>> g_drivers;
 
 // The caller's bytes behind a Windows 95 write request's flat address. The
@@ -54,12 +48,8 @@ HANDLE WINAPI SimCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_
 BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inLen, LPVOID out,
                                DWORD outLen, LPDWORD returned, LPOVERLAPPED overlapped) {
     auto found = g_drivers.find(handle);
-    if (found == g_drivers.end())
-        return ::DeviceIoControl(handle, code, in, inLen, out, outLen, returned, overlapped);
-    std::uint32_t done = 0;
-    bool ok = found->second->Ioctl(code, in, inLen, out, outLen, &done);
-    if (returned) *returned = done;
-    return ok;
+    if (found == g_drivers.end()) return ::DeviceIoControl(handle, code, in, inLen, out, outLen, returned, overlapped);
+    return found->second->Ioctl(code, in, inLen, out, outLen, reinterpret_cast<std::uint32_t*>(returned));
 }
 
 BOOL WINAPI SimCloseHandle(HANDLE handle) {
@@ -85,7 +75,6 @@ Simulated& Sim() {
 }
 
 AddinDll::AddinDll() {
-    // The kestrel.dll beside this program: the build copies the product there.
     char szPath[MAX_PATH];
     DWORD length = ::GetModuleFileNameA(nullptr, szPath, sizeof szPath);
     std::string path(szPath, length);
@@ -107,7 +96,8 @@ std::vector<std::string> AddinDll::ServeFromSimulator() {
         {"GetVersionExA", reinterpret_cast<void*>(&SimGetVersionExA)}};
     std::vector<std::string> redirected;
     auto base = reinterpret_cast<BYTE*>(module_);
-    const IMAGE_DATA_DIRECTORY& imports = Headers(module_)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
         auto name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
         auto slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
@@ -124,16 +114,6 @@ std::vector<std::string> AddinDll::ServeFromSimulator() {
         }
     }
     return redirected;
-}
-
-DWORD SectionFlags(HMODULE module, const void* address) {
-    const IMAGE_NT_HEADERS* nt = Headers(module);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    const std::uintptr_t rva = static_cast<const BYTE*>(address) - reinterpret_cast<const BYTE*>(module);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section)
-        if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize)
-            return section->Characteristics;
-    return 0;
 }
 
 }  // namespace wintest

@@ -2,7 +2,6 @@
 // that plays the Windows directory, its registry the text file there.
 #include <stdlib.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,35 +18,25 @@ std::string MakeTempDir() {
     return ::mkdtemp(pattern) ? pattern : "";
 }
 
-class PosixPlace final : public Place {
-public:
-    ~PosixPlace() override { std::filesystem::remove_all(dir_); }
-    platform::Os& Os() override { return os_; }
-    std::string PrivateFile(const std::string& name) override {
-        std::filesystem::create_directories(dir_ + "/private");
-        return dir_ + "/private/" + name;
-    }
-    std::string WindowsDirFile(const std::string& name) override { return dir_ + "/windows/" + name; }
+struct PosixPlace final : Place {
+    ~PosixPlace() override { std::filesystem::remove_all(dir); }
+    platform::Os& Os() override { return os; }
+    std::string PrivateFile(const std::string& name) override { return dir + "/" + name; }
+    std::string WindowsDirFile(const std::string& name) override { return dir + "/windows/" + name; }
     std::string RegistryRoot() override { return "SOFTWARE\\KestrelTest"; }
     void PutRegistryValue(const std::string& key, const std::string& name,
                           const std::vector<std::uint8_t>& bytes) override {
-        std::string& line = values_[key];
-        line += name + " =";
-        for (std::uint8_t byte : bytes) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02x", byte);
-            line += hex;
-        }
+        std::string& line = values[key] += name + " =";
+        for (std::uint8_t byte : bytes) line += {' ', "0123456789abcdef"[byte / 16], "0123456789abcdef"[byte % 16]};
         line += "\n";
-        std::ofstream file(dir_ + "/windows/" + platform::posix::kRegistryFile, std::ios::trunc);
-        for (const auto& [path, text] : values_) file << "[" << path << "]\n" << text;
+        std::ofstream file(WindowsDirFile(platform::posix::kRegistryFile));
+        for (const auto& [path, text] : values) file << "[" << path << "]\n" << text;
     }
     std::string UniqueName(const char* prefix) override { return prefix; }
 
-private:
-    std::string dir_ = MakeTempDir();
-    platform::posix::PosixOs os_{dir_ + "/windows"};
-    std::map<std::string, std::string> values_;
+    std::string dir = MakeTempDir();
+    platform::posix::PosixOs os{dir + "/windows"};
+    std::map<std::string, std::string> values;
 };
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The contract test's place on Windows: the real system, with files in a
-// folder of the temporary directory and keys below a key of its own, all
-// removed at the end.
+// folder of the temporary directory and a key of its own, removed at the end.
 #include <atomic>
-#include <vector>
 
 #include "platform/place.h"
 #include "platform/win32/win32_os.h"
@@ -15,44 +13,37 @@ std::string Unique(const char* prefix) {
     return prefix + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(++counter);
 }
 
-class Win32Place final : public Place {
-public:
-    Win32Place() {
-        char szTemp[MAX_PATH];
-        ::GetTempPathA(sizeof szTemp, szTemp);
-        dir_ = szTemp + Unique("kpc");
-        ::CreateDirectoryA(dir_.c_str(), nullptr);
-    }
+std::string Folder(bool windows) {
+    char szDir[MAX_PATH];
+    return std::string(szDir, windows ? ::GetWindowsDirectoryA(szDir, MAX_PATH) : ::GetTempPathA(MAX_PATH, szDir));
+}
+
+struct Win32Place final : Place {
+    Win32Place() { ::CreateDirectoryA(dir.c_str(), nullptr); }
     ~Win32Place() override {
-        for (const std::string& file : files_) ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(dir_.c_str());
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, root_.c_str());
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, root_.c_str());
+        for (const std::string& file : files) ::DeleteFileA(file.c_str());
+        ::RemoveDirectoryA(dir.c_str());
+        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, root.c_str());
+        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, root.c_str());
     }
     platform::Os& Os() override { return platform::NativeOs(); }
-    std::string PrivateFile(const std::string& name) override {
-        return files_.emplace_back(dir_ + "\\" + name);
-    }
+    std::string PrivateFile(const std::string& name) override { return files.emplace_back(dir + "\\" + name); }
     std::string WindowsDirFile(const std::string& name) override {
-        char szDir[MAX_PATH];
-        ::GetWindowsDirectoryA(szDir, sizeof szDir);
-        return files_.emplace_back(std::string(szDir) + "\\" + name);
+        return files.emplace_back(Folder(true) + "\\" + name);
     }
-    std::string RegistryRoot() override { return root_; }
+    std::string RegistryRoot() override { return root; }
     void PutRegistryValue(const std::string& key, const std::string& name,
                           const std::vector<std::uint8_t>& bytes) override {
         HKEY hKey = nullptr;
-        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey,
-                          nullptr);
+        ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr);
         ::RegSetValueExA(hKey, name.c_str(), 0, REG_BINARY, bytes.data(), bytes.size());
         ::RegCloseKey(hKey);
     }
     std::string UniqueName(const char* prefix) override { return Unique(prefix); }
 
-private:
-    std::string dir_;
-    std::string root_ = "SOFTWARE\\" + Unique("KestrelTest");
-    std::vector<std::string> files_;
+    std::string dir = Folder(false) + Unique("kpc");
+    std::string root = "SOFTWARE\\" + Unique("KestrelTest");
+    std::vector<std::string> files;
 };
 
 }  // namespace
