@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "platform/place.h"
@@ -20,7 +21,7 @@ protected:
     platform::Os& os = place->Os();
     const std::string ini = place->PrivateFile("KESTREL.INI");
 
-    // Checks the count and that nothing lands past `size`.
+    // Checks the count, and that nothing lands past `size`.
     std::string Read(const char* section, const char* key, const char* fallback = "dflt", std::uint32_t size = 64) {
         std::vector<char> buffer(size + 1, '#');
         std::uint32_t length = os.ProfileString(section, key, fallback, buffer.data(), size, ini.c_str());
@@ -143,34 +144,22 @@ TEST_F(Platform, ErrorTextsLastErrorsTimeAndFamily) {
     EXPECT_EQ(os.PlatformId(), platform::kPlatformNt);
 }
 
-// A thread that opens the mutex by name, waits for it, and releases it
-// again unless told to end holding it.
-class Waiter {
-public:
-    Waiter(platform::Os& os, const std::string& name, bool keep = false)
-        : thread_([&os, name, keep, this] {
-              platform::MutexHandle mutex = os.MutexCreate(name.c_str());
-              result_ = os.MutexWait(mutex);
-              done_ = true;
-              if (!keep) os.MutexRelease(mutex);
-              os.MutexClose(mutex);
-          }) {}
-    ~Waiter() { thread_.join(); }
-    bool DoneWithin(int ms) {
-        for (int waited = 0; !done_ && waited < ms; waited += 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return done_;
-    }
-    WaitResult Result() const { return result_; }
-
-private:
-    std::atomic<bool> done_{false};
-    WaitResult result_ = WaitResult::Failed;
-    std::thread thread_;
-};
-
 class PlatformMutex : public Platform {
 protected:
     void TearDown() override { os.MutexClose(mutex); }
+    // Takes the mutex of that name on a thread of its own, then releases it unless told to keep it.
+    std::future<WaitResult> Take(const std::string& which, bool keep = false) {
+        return std::async(std::launch::async, [this, which, keep] {
+            platform::MutexHandle other = os.MutexCreate(which.c_str());
+            WaitResult result = os.MutexWait(other);
+            if (!keep) os.MutexRelease(other);
+            os.MutexClose(other);
+            return result;
+        });
+    }
+    static bool Done(std::future<WaitResult>& taken, int ms) {
+        return taken.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
+    }
     const std::string name = place->UniqueName("KestrelContract");
     platform::MutexHandle mutex = os.MutexCreate(name.c_str());
 };
@@ -179,28 +168,26 @@ TEST_F(PlatformMutex, TheOwnerReentersAndOthersWaitForEveryRelease) {
     ASSERT_NE(mutex, nullptr);
     ASSERT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
     ASSERT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
-    EXPECT_TRUE(Waiter(os, place->UniqueName("KestrelOther")).DoneWithin(5000)) << "another name, another mutex";
-    Waiter waiter(os, name);
-    EXPECT_FALSE(waiter.DoneWithin(100));
+    EXPECT_EQ(Take(place->UniqueName("KestrelOther")).get(), WaitResult::Acquired) << "another name, another mutex";
+    std::future<WaitResult> taken = Take(name);
+    EXPECT_FALSE(Done(taken, 100));
     EXPECT_TRUE(os.MutexRelease(mutex));
-    EXPECT_FALSE(waiter.DoneWithin(100)) << "one release of two holds must keep the mutex";
+    EXPECT_FALSE(Done(taken, 100)) << "one release of two holds must keep the mutex";
     EXPECT_TRUE(os.MutexRelease(mutex));
-    ASSERT_TRUE(waiter.DoneWithin(5000));
-    EXPECT_EQ(waiter.Result(), WaitResult::Acquired);
+    ASSERT_TRUE(Done(taken, 5000));
+    EXPECT_EQ(taken.get(), WaitResult::Acquired);
     EXPECT_FALSE(os.MutexRelease(mutex)) << "released more often than taken";
 }
 
 TEST_F(PlatformMutex, AnOwnerThatEndsHoldingItLeavesItAbandonedAndAcquired) {
     ASSERT_NE(mutex, nullptr);
-    EXPECT_TRUE(Waiter(os, name, true).DoneWithin(5000));
+    ASSERT_EQ(Take(name, true).get(), WaitResult::Acquired);
     EXPECT_EQ(os.MutexWait(mutex), WaitResult::Abandoned);
-    {
-        Waiter waiter(os, name);
-        EXPECT_FALSE(waiter.DoneWithin(100)) << "an abandoned mutex belongs to who took it";
-        EXPECT_TRUE(os.MutexRelease(mutex));
-        ASSERT_TRUE(waiter.DoneWithin(5000));
-        EXPECT_EQ(waiter.Result(), WaitResult::Acquired);
-    }
+    std::future<WaitResult> taken = Take(name);
+    EXPECT_FALSE(Done(taken, 100)) << "an abandoned mutex belongs to who took it";
+    EXPECT_TRUE(os.MutexRelease(mutex));
+    ASSERT_TRUE(Done(taken, 5000));
+    EXPECT_EQ(taken.get(), WaitResult::Acquired);
     EXPECT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
     EXPECT_TRUE(os.MutexRelease(mutex));
 }

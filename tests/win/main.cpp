@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "win/win_test.h"
 
@@ -29,16 +30,14 @@ DWORD ChildProcess::Wait(DWORD ms) {
 
 void ChildProcess::Kill() {
     if (process && ::TerminateProcess(process, 99)) ::WaitForSingleObject(process, 10000);
-    if (process) ::CloseHandle(process);
-    process = nullptr;
+    if (process) ::CloseHandle(std::exchange(process, nullptr));
 }
 
 int RunChildRole(const std::string& role, const char* arg) {
     AddinDll addin;
     if (!addin.Loaded()) return 10;
     if (role == "addin-peer") {
-        // Open and close while the parent has it open; the counts seen go
-        // into the shared table for the parent.
+        // Opens and closes it while the parent has it open; the counts go to the shared table.
         std::uint32_t* pdwReport = addin.Record(16).dwDetectorWord;
         pdwReport[1] = *addin->pnSystemOpenCount;
         addin.Call<bool>(0);

@@ -27,7 +27,8 @@ struct PosixPlace final : Place {
     void PutRegistryValue(const std::string& key, const std::string& name,
                           const std::vector<std::uint8_t>& bytes) override {
         std::string& line = values[key] += name + " =";
-        for (std::uint8_t byte : bytes) line += {' ', "0123456789abcdef"[byte / 16], "0123456789abcdef"[byte % 16]};
+        for (std::uint8_t byte : bytes)  // one digit where one does, as people write them
+            line += (byte < 16 ? std::string(" ") : std::string(" ") + "0123456789abcdef"[byte / 16]) + "0123456789abcdef"[byte % 16];
         line += "\n";
         std::ofstream file(WindowsDirFile(platform::posix::kRegistryFile));
         for (const auto& [path, text] : values) file << "[" << path << "]\n" << text;
