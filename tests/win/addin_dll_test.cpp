@@ -1,138 +1,92 @@
-// kestrel.dll loaded as the host loads it, in one and in several processes:
-// the exported object, its named mutex, and the block all processes share.
+// kestrel.dll as it ships, loaded as the host loads it, in one and in two
+// processes: the file itself, its named mutex, the block all processes share.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
-#include "win/addin_dll.h"
-#include "win/image_section.h"
-#include "win/roles.h"
+#include "win/win_test.h"
 
 namespace wintest {
 namespace {
 
-bool MutexExists(const char* name) {
-    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, name);
-    if (mutex == nullptr) return false;
-    ::CloseHandle(mutex);
-    return true;
+bool MutexExists() {
+    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, kAddinMutexName);
+    return mutex && ::CloseHandle(mutex);
 }
 
-bool AllZero(const void* bytes, std::size_t size) {
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    for (std::size_t i = 0; i < size; ++i)
-        if (p[i] != 0) return false;
-    return true;
+std::uint64_t Fnv1a(const std::string& path) {  // 0: unreadable
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    std::uint64_t hash = 0xCBF29CE484222325;
+    for (unsigned char byte : bytes) hash = (hash ^ byte) * 0x100000001B3;
+    return bytes.empty() ? 0 : hash;
 }
 
-// Runs addin->GetDetectorCount(nMcb) on a thread of its own.
-class CountCall {
-public:
-    CountCall(LocalAddin* addin, int nMcb) : addin_(addin), nMcb_(nMcb) {
-        thread_ = ::CreateThread(nullptr, 0, &CountCall::Run, this, 0, nullptr);
-    }
-    ~CountCall() {
-        if (!Finished(0)) ::TerminateThread(thread_, 1);  // a failed test only
-        ::CloseHandle(thread_);
-    }
-    bool Finished(DWORD ms) { return ::WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0; }
-    std::int32_t Result() const { return result_; }
-
-private:
-    static DWORD WINAPI Run(void* self) {
-        auto call = static_cast<CountCall*>(self);
-        call->result_ = call->addin_->GetDetectorCount(call->nMcb_);
-        return 0;
-    }
-    LocalAddin* addin_;
-    int nMcb_;
-    std::int32_t result_ = -1;
-    HANDLE thread_;
-};
-
-TEST(AddinDll, LoadingCreatesTheNamedMutexAndUnloadingClosesIt) {
-    ASSERT_FALSE(MutexExists(kAddinMutexName)) << "another process has the add-in loaded";
+TEST(AddinDll, TheLoadedFileIsTheProductByteForByte) {
     AddinDll addin;
     ASSERT_TRUE(addin.Loaded());
-    EXPECT_EQ(addin->nFirstMcb, 9);
-    EXPECT_STREQ(addin->szNameTag, "KS");
-    EXPECT_TRUE(MutexExists(kAddinMutexName));
-    addin.Unload();
-    EXPECT_FALSE(MutexExists(kAddinMutexName));
+    char szLoaded[MAX_PATH];
+    ASSERT_GT(::GetModuleFileNameA(addin.Module(), szLoaded, sizeof szLoaded), 0u);
+    const std::uint64_t product = Fnv1a(KESTREL_PRODUCT_DLL);
+    ASSERT_NE(product, 0u) << "cannot read " << KESTREL_PRODUCT_DLL;
+    EXPECT_EQ(Fnv1a(szLoaded), product) << szLoaded << " is not " << KESTREL_PRODUCT_DLL;
+    std::printf("%s: FNV-1a %016llx, as loaded\n", KESTREL_PRODUCT_DLL, static_cast<unsigned long long>(product));
 }
 
-TEST(AddinDll, SharedBlockIsZeroAtFirstLoadAndInTheDllsSharedSection) {
-    AddinDll addin;
-    ASSERT_TRUE(addin.Loaded());
-    EXPECT_EQ(addin.SystemOpenCount(), 0);
-    EXPECT_TRUE(AllZero(addin->pMcbTable, sizeof(McbRecord) * MCB_COUNT));
-
-    for (const void* pShared : {static_cast<const void*>(addin->pnSystemOpenCount),
-                                static_cast<const void*>(addin->pMcbTable + MCB_COUNT - 1)}) {
-        ImageSection section = SectionOf(pShared);
-        ASSERT_TRUE(section.found);
-        EXPECT_NE(section.module, ::GetModuleHandleA(nullptr)) << "not the DLL's own block";
-        EXPECT_NE(section.characteristics & IMAGE_SCN_MEM_SHARED, 0u) << section.name;
-    }
-}
-
-TEST(AddinDll, BlockStartsFromZeroAgainAfterTheLastProcessUnloads) {
-    {
+TEST(AddinDll, LoadingMakesTheMutexAndAZeroSharedBlockTheLastUnloadDropsThem) {
+    ASSERT_FALSE(MutexExists()) << "another process has the add-in loaded";
+    for (int round = 0; round < 2; ++round) {
         AddinDll addin;
         ASSERT_TRUE(addin.Loaded());
-        addin.Record(kPeerMcb).dwDetectorWord[kParentWord] = 0xABCD;
+        EXPECT_EQ(addin->nFirstMcb, 9);
+        EXPECT_STREQ(addin->szNameTag, "KS");
+        EXPECT_TRUE(MutexExists());
+        EXPECT_EQ(*addin->pnSystemOpenCount, 0);
+        const auto* bytes = reinterpret_cast<const char*>(addin->pMcbTable);
+        EXPECT_EQ(std::count(bytes, bytes + sizeof(McbRecord) * MCB_COUNT, 0), sizeof(McbRecord) * MCB_COUNT);
+        addin.Record(16).dwDetectorWord[15] = 0xABCD;  // gone in the next round
+        addin.Unload();
+        EXPECT_FALSE(MutexExists());
     }
-    AddinDll addin;
-    ASSERT_TRUE(addin.Loaded());
-    EXPECT_EQ(addin.Record(kPeerMcb).dwDetectorWord[kParentWord], 0u);
 }
 
-TEST(AddinDll, SecondProcessSharesTheOpenCountAndTheTable) {
+TEST(AddinDll, ASecondProcessSharesTheOpenCountAndTheTable) {
     AddinDll addin;
     ASSERT_TRUE(addin.Loaded());
-    ASSERT_TRUE(addin->Open());
-    ASSERT_EQ(addin.SystemOpenCount(), 1);
-    // No port driver under test: the start-up found no MCB.
-    EXPECT_EQ(addin->GetDetectorCount(9), 0);
-
-    const std::uint32_t dwMarker = 0x5EC0DE;
-    std::uint32_t* pdwWords = addin.Record(kPeerMcb).dwDetectorWord;
-    std::memset(pdwWords, 0, sizeof(std::uint32_t) * MAX_DETECTORS);
-    pdwWords[kParentWord] = dwMarker;
-
-    ChildProcess child("addin-peer", {});
-    ASSERT_TRUE(child.Started());
-    DWORD exitCode = 1;
-    ASSERT_TRUE(child.Wait(60000, &exitCode));
-    ASSERT_EQ(exitCode, 0u) << "the child could not load the add-in";
-
-    EXPECT_EQ(pdwWords[kReportMarker], dwMarker);
-    EXPECT_EQ(pdwWords[kReportCountAtLoad], 1u);
-    EXPECT_EQ(pdwWords[kReportCountAfterOpen], 2u);
-    EXPECT_EQ(pdwWords[kReportCountAfterClose], 1u);
-    EXPECT_EQ(addin.SystemOpenCount(), 1);
-
-    EXPECT_TRUE(addin->Close());
-    EXPECT_EQ(addin.SystemOpenCount(), 0);
+    ASSERT_TRUE(addin.Call<bool>(0));
+    EXPECT_EQ(addin.Call<std::int32_t>(13, 9), 0);  // no driver here: no MCB
+    std::uint32_t* pdwReport = addin.Record(16).dwDetectorWord;
+    std::fill(pdwReport, pdwReport + 4, 0xEEEEu);
+    ChildProcess child("addin-peer");
+    ASSERT_EQ(child.Wait(60000), 0u) << "the child could not load the add-in";
+    EXPECT_EQ(std::vector<std::uint32_t>(pdwReport + 1, pdwReport + 4), (std::vector<std::uint32_t>{1, 2, 1}))
+        << "the open count at the child's load, after its Open, after its Close";
+    EXPECT_TRUE(addin.Call<bool>(1));
+    EXPECT_EQ(*addin->pnSystemOpenCount, 0);
 }
 
-TEST(AddinDll, OperationWaitsForAnotherProcessAndGoesOnWhenThatOneIsKilled) {
-    ReadyEvent ready;
-    ChildProcess child("addin-hold-mutex", {ready.Name()});
-    ASSERT_TRUE(child.Started());
-    ASSERT_TRUE(ready.Wait(30000)) << "the child did not take the add-in's mutex";
-
+TEST(AddinDll, AnOperationWaitsForAnotherProcessAndGoesOnWhenThatOneIsKilled) {
+    const std::string name = "KestrelReady" + std::to_string(::GetCurrentProcessId());
+    HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    ChildProcess child("addin-hold-mutex", name);
+    ASSERT_EQ(::WaitForSingleObject(ready, 30000), WAIT_OBJECT_0) << "the child did not take the add-in's mutex";
+    ::CloseHandle(ready);
     AddinDll addin;
     ASSERT_TRUE(addin.Loaded());
-    CountCall call(addin.operator->(), 9);
-    EXPECT_FALSE(call.Finished(300)) << "the operation ran while another process held the mutex";
-
+    std::atomic<int> calls{0};
+    std::thread caller([&] {
+        for (; calls < 2; ++calls) addin.Call<std::int32_t>(13, 9);
+    });
+    ::Sleep(300);
+    EXPECT_EQ(calls, 0) << "the operation ran while another process held the mutex";
     child.Kill();
-    ASSERT_TRUE(call.Finished(20000)) << "the abandoned mutex blocks the add-in";
-    EXPECT_EQ(call.Result(), 0);
-    // The abandoned mutex was taken and given back: the next call runs too.
-    CountCall again(addin.operator->(), 9);
-    EXPECT_TRUE(again.Finished(20000));
+    for (int waited = 0; calls < 2 && waited < 20000; waited += 10) ::Sleep(10);
+    EXPECT_EQ(calls, 2) << "the abandoned mutex blocks the add-in";
+    if (calls < 2) caller.detach();  // a failed test only
+    else caller.join();
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+// What the add-in needs from every platform layer, one source for all of
+// them: built against the POSIX layer natively and against the Win32 layer
+// under Wine.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "platform/place.h"
+
+namespace {
+
+using platform::WaitResult;
+
+class Platform : public ::testing::Test {
+protected:
+    std::unique_ptr<contract::Place> place = contract::NewPlace();
+    platform::Os& os = place->Os();
+    const std::string ini = place->PrivateFile("KESTREL.INI");
+
+    // Checks the count, and that nothing lands past `size`.
+    std::string Read(const char* section, const char* key, const char* fallback = "dflt", std::uint32_t size = 64) {
+        std::vector<char> buffer(size + 1, '#');
+        std::uint32_t length = os.ProfileString(section, key, fallback, buffer.data(), size, ini.c_str());
+        EXPECT_EQ(buffer[size], '#') << "wrote past the buffer";
+        EXPECT_EQ(std::strlen(buffer.data()), length);
+        return std::string(buffer.data(), length);
+    }
+    bool Write(const char* section, const char* key, const char* value) {
+        return os.ProfileWrite(section, key, value, ini.c_str());
+    }
+};
+
+TEST_F(Platform, ProfileReadsWritesAndRemovals) {
+    EXPECT_EQ(Read("CONFIG", "LPT"), "dflt");  // no file yet
+    ASSERT_TRUE(Write("CONFIG", "LPT", "2"));
+    ASSERT_TRUE(Write("M9S01", "@LOCK", "1234"));
+    ASSERT_TRUE(Write("m9s01", "@lock", "5678"));  // the same key
+    ASSERT_TRUE(Write("M9S01", "@DESC", "0123456789"));
+    const struct { const char *section, *key, *fallback; std::uint32_t size; const char* text; } kReads[] = {
+        {"M9S01", "@LOCK", "", 64, "5678"}, {"m9S01", "@desc", "", 11, "0123456789"},
+        {"M9S01", "@DESC", "", 5, "0123"},  {"OTHER", "LPT", "dflt", 64, "dflt"},
+        {"CONFIG", "PORT", nullptr, 64, ""}, {"CONFIG", "PORT", "abc  ", 64, "abc"},
+        {"CONFIG", "PORT", "defaultvalue", 4, "def"}};
+    for (const auto& r : kReads) EXPECT_EQ(Read(r.section, r.key, r.fallback, r.size), r.text) << r.key;
+    // Integers as Windows reads them: leading digits; none is 0; empty is missing.
+    const struct { const char* text; std::uint32_t value; } kInts[] = {{"42", 42}, {"17abc", 17}, {"x", 0}, {"", 9}};
+    for (const auto& row : kInts) {
+        ASSERT_TRUE(Write("INTS", "K", row.text));
+        EXPECT_EQ(os.ProfileInt("inTS", "k", 9, ini.c_str()), row.value) << row.text;
+    }
+    EXPECT_EQ(os.ProfileInt("CONFIG", "PORT", -3, ini.c_str()), static_cast<std::uint32_t>(-3));
+    char list[32];
+    std::uint32_t length = os.ProfileString(nullptr, nullptr, "", list, sizeof list, ini.c_str());
+    EXPECT_EQ(std::string(list, length + 1), std::string("CONFIG\0M9S01\0INTS\0\0", 19));
+    length = os.ProfileString("CONFIG", nullptr, "", list, sizeof list, ini.c_str());
+    EXPECT_EQ(std::string(list, length + 1), std::string("LPT\0\0", 5));
+    // A null value removes the key, a null key the section.
+    ASSERT_TRUE(Write("M9S01", "@LOCK", nullptr));
+    EXPECT_EQ(Read("M9S01", "@LOCK"), "dflt");
+    EXPECT_EQ(Read("M9S01", "@DESC"), "0123456789");
+    ASSERT_TRUE(Write("M9S01", nullptr, nullptr));
+    EXPECT_EQ(Read("M9S01", "@DESC"), "dflt");
+    EXPECT_EQ(Read("CONFIG", "LPT"), "2");
+}
+
+TEST_F(Platform, ProfileBareNamesLiveInTheWindowsDirectory) {
+    const std::string name = place->UniqueName("KPC") + ".INI";
+    ASSERT_TRUE(os.ProfileWrite("CONFIG", "LPT", "4", name.c_str()));
+    EXPECT_EQ(os.ProfileInt("CONFIG", "LPT", 0, place->WindowsDirFile(name).c_str()), 4u);
+}
+
+TEST_F(Platform, RegistryKeysAndValuesAsPortDiscoveryReadsThem) {
+    const std::string root = place->RegistryRoot();
+    std::vector<std::uint8_t> descriptor(32);
+    descriptor[20] = 0x78;
+    descriptor[21] = 0x02;
+    place->PutRegistryValue(root + "\\3\\ParallelController\\0", "Configuration Data", descriptor);
+    place->PutRegistryValue(root + "\\3\\ParallelController\\0", "Tiny", {1});
+    platform::RegKey adapters = os.RegOpen(nullptr, root.c_str());
+    ASSERT_NE(adapters, nullptr);
+    EXPECT_EQ(os.RegOpen(nullptr, (root + "X").c_str()), nullptr);
+    EXPECT_EQ(os.RegOpen(adapters, "0\\ParallelController\\0"), nullptr);
+    EXPECT_EQ(os.RegOpen(adapters, "3\\ParallelController\\1"), nullptr);
+    platform::RegKey key = os.RegOpen(adapters, "3\\PARALLELCONTROLLER\\0");
+    ASSERT_NE(key, nullptr);
+    // Null buffer: the size only. Too small: fails, and tells the size.
+    const struct { platform::RegKey key; const char* name; bool buffer; std::uint32_t size; bool ok; std::uint32_t out; } kQueries[] = {
+        {key, "configuration DATA", true, 64, true, 32}, {key, "Configuration Data", true, 31, false, 32},
+        {key, "Configuration Data", false, 0, true, 32}, {key, "Tiny", true, 64, true, 1},
+        {key, "Missing", true, 64, false, 0},            {adapters, "Tiny", true, 64, false, 0}};
+    for (const auto& q : kQueries) {
+        std::uint8_t data[65];
+        std::memset(data, 0xEE, sizeof data);
+        std::uint32_t size = q.size;
+        EXPECT_EQ(os.RegQuery(q.key, q.name, q.buffer ? data : nullptr, &size), q.ok) << q.name << q.size;
+        EXPECT_EQ(q.out ? size : 0, q.out) << q.name << q.size;
+        EXPECT_EQ(data[q.ok ? q.out : 0], 0xEE) << "written past the value " << q.name;
+        EXPECT_EQ(q.ok && q.buffer && q.out == 32 ? data[20] | data[21] << 8 : 0x278, 0x278);
+    }
+    os.RegClose(key);
+    os.RegClose(adapters);
+}
+
+TEST_F(Platform, ErrorTextsLastErrorsTimeAndFamily) {
+    for (std::uint32_t error : {2u, 3u, 5u, 6u, 8u, 206u}) {  // what a failed driver open shows
+        char text[64];
+        std::uint32_t length = os.FormatSystemMessage(error, text, sizeof text);
+        ASSERT_GT(length, 0u) << error;
+        EXPECT_EQ(std::strlen(text), length) << error;
+        EXPECT_EQ(std::strpbrk(text, "\r\n"), nullptr) << text;
+    }
+    char text[16] = "#";
+    EXPECT_EQ(os.FormatSystemMessage(0x2000BEEF, text, sizeof text), 0u);  // no such error
+    EXPECT_EQ(os.FormatSystemMessage(2, text, 0), 0u);
+    EXPECT_EQ(text[0], '#');
+    // Each thread its own number; spinning, as a system call could set it.
+    std::atomic<int> step{0};
+    std::uint32_t seen = 99;
+    std::thread other([&] {
+        while (step != 1) {}
+        seen = os.LastError();
+        os.SetLastError(5);
+        step = 2;
+    });
+    os.SetLastError(1234);
+    step = 1;
+    while (step != 2) {}
+    EXPECT_EQ(os.LastError(), 1234u);
+    other.join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(os.DriverOpen("\\\\.\\KestrelNoSuchDev", 0xC0000000, 3, 3, 0), platform::kInvalidHandle);
+    EXPECT_EQ(os.LastError(), 2u);  // not found
+    // The tick count moves in steps of up to about 16 ms.
+    const std::uint32_t start = os.TickCount();
+    os.SleepMs(200);
+    EXPECT_GE(os.TickCount() - start, 180u);
+    EXPECT_LT(os.TickCount() - start, 5000u);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    EXPECT_NEAR(os.TimeNow(), std::chrono::duration_cast<std::chrono::seconds>(now).count(), 2);
+    EXPECT_EQ(os.PlatformId(), platform::kPlatformNt);
+}
+
+class PlatformMutex : public Platform {
+protected:
+    void TearDown() override { os.MutexClose(mutex); }
+    // Takes the mutex of that name on a thread of its own, then releases it unless told to keep it.
+    std::future<WaitResult> Take(const std::string& which, bool keep = false) {
+        return std::async(std::launch::async, [this, which, keep] {
+            platform::MutexHandle other = os.MutexCreate(which.c_str());
+            WaitResult result = os.MutexWait(other);
+            if (!keep) os.MutexRelease(other);
+            os.MutexClose(other);
+            return result;
+        });
+    }
+    static bool Done(std::future<WaitResult>& taken, int ms) {
+        return taken.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
+    }
+    const std::string name = place->UniqueName("KestrelContract");
+    platform::MutexHandle mutex = os.MutexCreate(name.c_str());
+};
+
+TEST_F(PlatformMutex, TheOwnerReentersAndOthersWaitForEveryRelease) {
+    ASSERT_NE(mutex, nullptr);
+    ASSERT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
+    ASSERT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
+    EXPECT_EQ(Take(place->UniqueName("KestrelOther")).get(), WaitResult::Acquired) << "another name, another mutex";
+    std::future<WaitResult> taken = Take(name);
+    EXPECT_FALSE(Done(taken, 100));
+    EXPECT_TRUE(os.MutexRelease(mutex));
+    EXPECT_FALSE(Done(taken, 100)) << "one release of two holds must keep the mutex";
+    EXPECT_TRUE(os.MutexRelease(mutex));
+    ASSERT_TRUE(Done(taken, 5000));
+    EXPECT_EQ(taken.get(), WaitResult::Acquired);
+    EXPECT_FALSE(os.MutexRelease(mutex)) << "released more often than taken";
+}
+
+TEST_F(PlatformMutex, AnOwnerThatEndsHoldingItLeavesItAbandonedAndAcquired) {
+    ASSERT_NE(mutex, nullptr);
+    ASSERT_EQ(Take(name, true).get(), WaitResult::Acquired);
+    EXPECT_EQ(os.MutexWait(mutex), WaitResult::Abandoned);
+    std::future<WaitResult> taken = Take(name);
+    EXPECT_FALSE(Done(taken, 100)) << "an abandoned mutex belongs to who took it";
+    EXPECT_TRUE(os.MutexRelease(mutex));
+    ASSERT_TRUE(Done(taken, 5000));
+    EXPECT_EQ(taken.get(), WaitResult::Acquired);
+    EXPECT_EQ(os.MutexWait(mutex), WaitResult::Acquired);
+    EXPECT_TRUE(os.MutexRelease(mutex));
+}
+
+}  // namespace
