@@ -45,6 +45,7 @@ struct Client {
 
     int journal = -1, slot = 0, incarnation = 0;
     std::string journalPath;
+    std::vector<std::unique_ptr<TMutexAccess>> taken;  // by the verb thread only
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> operations{0}, errors{0};
 };
@@ -59,7 +60,12 @@ const std::map<std::string, Verb> kVerbs = {
         return how == platform::WaitResult::Acquired ? "acquired"
              : how == platform::WaitResult::Abandoned ? "abandoned" : "failed";
     }},
-    VERB("release") { return c.os.MutexRelease(c.Mutex()) ? "released" : "not released"; }},
+    // As the add-in takes it: after a dead owner no cached selection holds.
+    VERB("take") { return c.taken.emplace_back(new TMutexAccess(c.addin.mutex)), "taken"; }},
+    VERB("release") {
+        if (!c.taken.empty()) return c.taken.pop_back(), "released";
+        return c.os.MutexRelease(c.Mutex()) ? "released" : "not released";
+    }},
     VERB("detectors") {
         int m = 0;
         in >> m;
@@ -188,8 +194,9 @@ const char* const kCommands12[] = {"SHOW_VERS", "SHOW_FEAT", "SHOW_CONF_MASK", "
 void Client::Work(int thread) {
     std::mt19937 random(static_cast<std::uint32_t>(incarnation * 7919 + slot * 131 + thread));
     const std::string me = N(slot) + "_" + N(thread);
-    for (std::uint32_t seq = 0; !stop; ++seq) {
-        // Every value and data place first, so that each is written.
+    for (std::uint32_t seq = 0; !stop || seq < 7; ++seq) {
+        // Every value and data place first, whatever the time, so that each
+        // is written whole by the last of a slot's processes.
         unsigned pick = seq < 4 ? 99 : seq < 7 ? 50 : random() % 100;
         Target t = kInputs[random() % 6];
         std::string where = N(t.mcb) + " " + N(t.det) + " ", write, read, want = "1 0", writer = "-";
@@ -264,6 +271,7 @@ KESTREL_ROLE(Client) {
         for (std::thread& worker : workers) worker.join();
         channel.Send("stopped " + N(client.operations) + " " + N(client.errors));
     }
+    client.taken.clear();
     client.addin.Close();
     return 0;
 }

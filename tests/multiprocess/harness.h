@@ -121,7 +121,8 @@ private:
     int stop_[2] = {-1, -1};
     std::thread thread_;
     std::mutex lock_;
-    std::map<std::uint64_t, pid_t> speakers_;
+    std::map<std::uint64_t, pid_t> speakers_;  // the process of each connection
+    pid_t spoken_ = 0;                          // the last holder that spoke
     std::vector<std::string> faults_;
     std::atomic<pid_t> victim_{0};
     std::atomic<int> victimRequests_{0}, killAt_{0};
