@@ -71,6 +71,17 @@ const std::map<std::string, Verb> kVerbs = {
         in >> m;
         return N(c.addin.GetDetectorCount(m));
     }},
+    VERB("setword") {
+        int m = 0, d = 0;
+        std::uint32_t word = 0;
+        in >> m >> d >> word;
+        return c.addin.SetDetectorWord(m, d, word), "1";
+    }},
+    VERB("getword") {
+        int m = 0, d = 0;
+        in >> m >> d;
+        return N(c.addin.GetDetectorWord(m, d));
+    }},
     VERB("raw") {
         int m = 0, d = 0;
         std::string command;

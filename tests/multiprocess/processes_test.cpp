@@ -144,6 +144,9 @@ TEST(AddinProcesses, TwoClientsShareOneChainBehindThePortProgram) {
         Order(*client, "detectors 10", "0");
         Order(*client, "count", "2");
     }
+    Order(*first, "setword 12 3 3735928559", "1");
+    Order(*second, "getword 12 3", "3735928559");
+    Order(*second, "getword 12 2", "0");
     Order(*first, "close", "1");
     Order(*second, "close", "0");
     EXPECT_EQ(portd.Stop(SIGTERM), 0) << portd.Log();
