@@ -208,6 +208,7 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
     service_.reset(new portd::Service(*chain_, claim_.listener(), stop_[0]));
     service_->onRequest = [this](std::uint64_t connection, std::uint32_t code, const std::uint8_t*, std::uint32_t) {
         pid_t holder = HolderPid();
+        ++requests_;
         std::unique_lock<std::mutex> guard(lock_);
         if (code == kPauseCode) {
             paused_ = true;

@@ -97,7 +97,7 @@ public:
     // on, and kills it as the driver takes request number `n` (0: never).
     void KillAtRequest(pid_t pid, int n);
     int Requests() const { return victimRequests_.load(); }
-    std::uint64_t AllRequests() const { return service_ ? service_->requests() : 0; }
+    std::uint64_t AllRequests() const { return requests_.load(); }
     // Parks the service between two requests until Resume; what clients
     // send meanwhile waits in their sockets.
     void Pause();
@@ -126,6 +126,7 @@ private:
     std::vector<std::string> faults_;
     std::atomic<pid_t> victim_{0};
     std::atomic<int> victimRequests_{0}, killAt_{0};
+    std::atomic<std::uint64_t> requests_{0};
     std::condition_variable pauseChanged_;
     bool paused_ = false;
     int pauser_ = -1;
