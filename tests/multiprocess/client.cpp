@@ -158,6 +158,14 @@ const std::map<std::string, Verb> kVerbs = {
         return "armed";
     }},
     VERB("steps") { return N(g_iniSteps); }},
+    // Keys written straight to the profile, outside the add-in's mutex.
+    VERB("inikeys") {
+        std::string prefix;
+        in >> prefix;
+        bool ok = true;
+        for (int i = 0; i < 40; ++i) ok &= c.os.ProfileWrite("SHARED", (prefix + N(i)).c_str(), N(i).c_str(), "HVNACC32.INI");
+        return N(ok);
+    }},
     VERB("cap") {
         long ms = 0;
         in >> ms;

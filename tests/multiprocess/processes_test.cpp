@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "multiprocess/harness.h"
+#include "platform/posix/ini_text.h"
 #include "platform/posix/named_mutex.h"
 #include "posix/portd_process.h"
 #include "sim/unit.h"
@@ -62,6 +63,22 @@ TEST(AddinProcesses, AMutexOwnerKilledThreeLevelsDeepLeavesItHeldOnceByTheNext) 
     ASSERT_TRUE(fourth->BlockedInMutex());
     Order(*third, "release", "released");
     fourth->Expect("acquired");  // an orderly hand-over is not an abandonment
+}
+
+TEST(AddinProcesses, ConcurrentProfileWritersLoseNoUpdate) {
+    TempDir dir;
+    std::vector<std::unique_ptr<Child>> writers;
+    for (int n = 0; n < 4; ++n) writers.push_back(Client(dir.path()));
+    for (int n = 0; n < 4; ++n) writers[n]->Send("inikeys W" + std::to_string(n) + "_");
+    for (auto& writer : writers) EXPECT_TRUE(writer->Expect("1"));
+    platform::posix::IniText ini(ReadText(dir / "HVNACC32.INI"));
+    EXPECT_EQ(ini.Keys("SHARED").size(), 160u);
+    for (int n = 0; n < 4; ++n)
+        for (int i = 0; i < 40; ++i) {
+            std::string value;
+            EXPECT_TRUE(ini.Get("SHARED", "W" + std::to_string(n) + "_" + std::to_string(i), &value) &&
+                        value == std::to_string(i)) << n << " " << i;
+        }
 }
 
 // Takes the add-in's mutex in a thread that ends; with "leader" the main
