@@ -11,13 +11,14 @@
 #include <cstring>
 #include <thread>
 
-#include "posix/child_process.h"
 #include "posix/process_wait.h"
 #include "posix/temp_dir.h"
 
 extern char** environ;
 
 namespace kestrel_test {
+
+constexpr int kChildTimeoutMs = 10000;
 
 #ifdef KESTREL_PORTD_PROGRAM
 bool PortdAvailable() { return true; }

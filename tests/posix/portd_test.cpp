@@ -1,12 +1,10 @@
 // kestrel-portd: the request framing of a connection, and the program as
 // clients and administrators meet it.
 #include <gtest/gtest.h>
-
 #include <signal.h>
+#include <unistd.h>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <functional>
 
 #include "platform/posix/driver_wire.h"
 #include "platform/posix/files.h"
@@ -19,227 +17,118 @@
 
 namespace {
 
-using kestrel_test::PortdProcess;
-using kestrel_test::TempDir;
-using platform::posix::GetLE32;
-using platform::posix::PosixOs;
-using platform::posix::PutLE32;
+using namespace kestrel_test;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Request(std::uint32_t code, const Bytes& input, std::uint32_t outLen) {
-    Bytes bytes(12);
-    PutLE32(&bytes[0], code);
-    PutLE32(&bytes[4], static_cast<std::uint32_t>(input.size()));
-    PutLE32(&bytes[8], outLen);
-    bytes.insert(bytes.end(), input.begin(), input.end());
+Bytes Request(std::uint32_t code, std::initializer_list<std::uint32_t> input, std::uint32_t outLen) {
+    Bytes bytes(12 + 4 * input.size());
+    platform::posix::PutLE32(&bytes[0], code);
+    platform::posix::PutLE32(&bytes[4], static_cast<std::uint32_t>(4 * input.size()));
+    platform::posix::PutLE32(&bytes[8], outLen);
+    std::size_t at = 12;
+    for (std::uint32_t word : input) platform::posix::PutLE32(&bytes[at], word), at += 4;
     return bytes;
 }
 
-Bytes Words(std::initializer_list<std::uint32_t> words) {
-    Bytes bytes;
-    for (std::uint32_t word : words)
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
-    return bytes;
-}
-
-struct Reply {
-    std::uint32_t ok = 99;
-    Bytes output;
-};
-
-// Takes the pending reply off the connection.
-Reply TakeReply(portd::Connection& connection) {
-    Reply reply;
+// Feeds bytes, performs what is complete; "ok word..." of the reply, or "".
+std::string Feed(portd::Connection& connection, const Bytes& bytes) {
+    if (!bytes.empty()) connection.Receive(bytes.data(), bytes.size());
+    if (!connection.PerformNext()) return "";
     const Bytes& out = connection.pending();
-    if (out.size() < 8) return reply;
-    reply.ok = GetLE32(&out[0]);
-    std::uint32_t length = GetLE32(&out[4]);
-    EXPECT_EQ(out.size(), 8u + length);
-    reply.output.assign(out.begin() + 8, out.end());
+    std::string reply = std::to_string(platform::posix::GetLE32(&out[0]));
+    EXPECT_EQ(out.size(), 8 + platform::posix::GetLE32(&out[4]));
+    for (std::size_t at = 8; at + 4 <= out.size(); at += 4) reply += " " + std::to_string(platform::posix::GetLE32(&out[at]));
     connection.Sent(out.size());
     return reply;
 }
 
-class PortdConnection : public ::testing::Test {
-protected:
-    std::unique_ptr<sim::Chain> chain = sim::Chain::Default();
-};
-
-TEST_F(PortdConnection, ARequestSplitAcrossReadsIsAnsweredOnce) {
-    portd::Connection connection(*chain);
-    Bytes request = Request(sim::kNtSetPort, Words({0x278}), 4);
-    for (std::size_t i = 0; i + 1 < request.size(); ++i) {
-        connection.Receive(&request[i], 1);
-        ASSERT_FALSE(connection.PerformNext()) << "answered after " << i + 1 << " bytes";
-    }
-    connection.Receive(&request.back(), 1);
-    ASSERT_TRUE(connection.PerformNext());
-    Reply reply = TakeReply(connection);
-    EXPECT_EQ(reply.ok, 1u);
-    EXPECT_EQ(reply.output, Words({0x278}));
+TEST(PortdConnection, RequestsAreFramedRefusedAndAnsweredInOrder) {
+    auto chain = sim::Chain::Default();
+    portd::Connection connection(*chain), other(*chain);
+    Bytes request = Request(sim::kNtSetPort, {0x278}, 4);
+    for (std::size_t i = 0; i + 1 < request.size(); ++i)
+        ASSERT_EQ(Feed(connection, Bytes{request[i]}), "") << "answered after " << i + 1 << " bytes";
+    EXPECT_EQ(Feed(connection, Bytes{request.back()}), "1 632");
     EXPECT_EQ(connection.driver().portAddress(), 0x278u);
-    EXPECT_FALSE(connection.PerformNext());
-}
-
-TEST_F(PortdConnection, MalformedRequestsAreRefusedAndTheStreamStaysInStep) {
-    portd::Connection connection(*chain);
-    std::vector<Bytes> refused = {
-        Request(0x12345678, {}, 0),                     // unknown code
-        Request(sim::kNtSetPort, Words({0x278}), 0),    // wrong output length
-        Request(sim::kNtRead, {}, 16),                  // read without an address
-        Request(sim::kW95Read, Words({8, 0, 4}), 4),    // the other protocol
-    };
-    Bytes huge = Request(sim::kNtWrite, {}, 0);
-    PutLE32(&huge[4], platform::posix::kMaxTransferBytes + 1);
-    for (const Bytes& request : refused) {
-        connection.Receive(request.data(), request.size());
-        ASSERT_TRUE(connection.PerformNext());
-        Reply reply = TakeReply(connection);
-        EXPECT_EQ(reply.ok, 0u);
-        EXPECT_TRUE(reply.output.empty());
-    }
+    for (const Bytes& refused : {Request(0x12345678, {}, 0), Request(sim::kNtSetPort, {0x278}, 0),
+                                 Request(sim::kNtRead, {}, 16), Request(sim::kW95Read, {8, 0, 4}, 4)})
+        EXPECT_EQ(Feed(connection, refused), "0");
     // An oversize request is refused without buffering its input, which is
     // skipped so the next request is read from the right place.
+    Bytes huge = Request(sim::kNtWrite, {}, 0);
+    platform::posix::PutLE32(&huge[4], platform::posix::kMaxTransferBytes + 1);
+    huge.resize(huge.size() + platform::posix::kMaxTransferBytes + 1, 0xEE);
+    Bytes next = Request(sim::kNtSetPort, {0x3BC}, 4);
+    huge.insert(huge.end(), next.begin(), next.end());
     connection.Receive(huge.data(), huge.size());
-    Bytes filler(platform::posix::kMaxTransferBytes + 1, 0xEE);
-    connection.Receive(filler.data(), filler.size() - 10);
-    EXPECT_FALSE(connection.PerformNext());
-    Bytes next = Request(sim::kNtSetPort, Words({0x3BC}), 4);
-    Bytes tail(filler.end() - 10, filler.end());
-    tail.insert(tail.end(), next.begin(), next.end());
-    connection.Receive(tail.data(), tail.size());
-    ASSERT_TRUE(connection.PerformNext());
-    EXPECT_EQ(TakeReply(connection).ok, 0u);
-    ASSERT_TRUE(connection.PerformNext());
-    Reply reply = TakeReply(connection);
-    EXPECT_EQ(reply.ok, 1u);
-    EXPECT_EQ(reply.output, Words({0x3BC}));
-}
-
-TEST_F(PortdConnection, PipelinedRequestsAreAnsweredOneAtATime) {
-    portd::Connection connection(*chain);
-    Bytes both = Request(sim::kNtSetPort, Words({1}), 4);
-    Bytes second = Request(sim::kNtSetPort, Words({2}), 4);
+    EXPECT_EQ(Feed(connection, {}), "0");
+    // Pipelined: the second is answered once the first reply went out.
+    Bytes both = Request(sim::kNtSetPort, {1}, 4), second = Request(sim::kNtSetPort, {2}, 4);
     both.insert(both.end(), second.begin(), second.end());
-    connection.Receive(both.data(), both.size());
-    ASSERT_TRUE(connection.PerformNext());
-    EXPECT_FALSE(connection.PerformNext()) << "second answered before the first went out";
-    EXPECT_EQ(TakeReply(connection).output, Words({1}));
-    ASSERT_TRUE(connection.PerformNext());
-    EXPECT_EQ(TakeReply(connection).output, Words({2}));
+    EXPECT_EQ(Feed(connection, {}), "1 956");
+    EXPECT_EQ(Feed(connection, both), "1 1");
+    EXPECT_EQ(Feed(connection, {}), "1 2");
+    // Each connection keeps its own address: MCB 9's mailbox, 4 bytes at 0.
+    EXPECT_EQ(Feed(connection, Request(sim::kNtSetAddress, {0, 8, 0, 4}, 0)), "1");
+    EXPECT_EQ(Feed(other, Request(sim::kNtRead, {}, 4)), "0");
+    EXPECT_EQ(Feed(connection, Request(sim::kNtRead, {}, 4)).substr(0, 2), "1 ");
 }
 
-TEST_F(PortdConnection, EachConnectionKeepsItsOwnAddress) {
-    portd::Connection first(*chain), second(*chain);
-    // MCB 9's mailbox space (unit byte 8), 4 bytes at 0.
-    Bytes setAddress = Request(sim::kNtSetAddress, Words({0, 8, 0, 4}), 0);
-    first.Receive(setAddress.data(), setAddress.size());
-    ASSERT_TRUE(first.PerformNext());
-    EXPECT_EQ(TakeReply(first).ok, 1u);
-    Bytes read = Request(sim::kNtRead, {}, 4);
-    second.Receive(read.data(), read.size());
-    ASSERT_TRUE(second.PerformNext());
-    EXPECT_EQ(TakeReply(second).ok, 0u);
-    first.Receive(read.data(), read.size());
-    ASSERT_TRUE(first.PerformNext());
-    Reply reply = TakeReply(first);
-    EXPECT_EQ(reply.ok, 1u);
-    EXPECT_EQ(reply.output.size(), 4u);
-}
+std::string Socket(const TempDir& dir, const char* name = "TarnDev") { return dir / (std::string("dev/") + name); }
 
-// --- the program ---------------------------------------------------------------
-
-class PortdProgram : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!kestrel_test::PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";
-    }
-
-    std::unique_ptr<PortdProcess> Start(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--windir", dir.path()});
-        return std::make_unique<PortdProcess>(args, dir / ("portd-" + std::to_string(++started) + ".log"));
-    }
-
+TEST(PortdProgram, ServesItsDeviceUntilStoppedThenRemovesItsSocket) {
+    if (!PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";
     TempDir dir;
-    int started = 0;
-};
-
-TEST_F(PortdProgram, ServesTheDeviceUntilTerminatedThenRemovesItsSocket) {
-    auto portd = Start({});
-    ASSERT_TRUE(portd->WaitServing(dir / "dev/TarnDev")) << portd->Log();
-    PosixOs os(dir.path());
-    std::intptr_t first = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0);
-    std::intptr_t second = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0);
-    ASSERT_NE(first, platform::kInvalidHandle);
-    ASSERT_NE(second, platform::kInvalidHandle);
+    PortdProcess killed({"--windir", dir.path()}, dir / "killed.log");
+    ASSERT_TRUE(killed.WaitServing(Socket(dir))) << killed.Log();
+    EXPECT_EQ(killed.Stop(SIGKILL), 128 + SIGKILL);
+    ASSERT_EQ(::access(Socket(dir).c_str(), F_OK), 0);  // left behind, and taken over below
+    PortdProcess portd({"--windir", dir.path()}, dir / "portd.log");
+    ASSERT_TRUE(portd.WaitServing(Socket(dir))) << portd.Log();
+    PortdProcess second({"--windir", dir.path()}, dir / "second.log");
+    EXPECT_EQ(second.Wait(), 1);
+    EXPECT_NE(second.Log().find("another kestrel-portd is serving"), std::string::npos) << second.Log();
+    platform::posix::PosixOs os(dir.path());
+    std::intptr_t first = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0),
+                  other = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0);
+    ASSERT_TRUE(first != platform::kInvalidHandle && other != platform::kInvalidHandle);
     std::uint32_t port = 0x378, returned = 0;
     EXPECT_TRUE(os.DriverIoctl(first, sim::kNtSetPort, &port, 4, &port, 4, &returned));
     EXPECT_EQ(returned, 4u);
-    EXPECT_EQ(port, 0x378u);
-    EXPECT_FALSE(os.DriverIoctl(second, 0x4711, nullptr, 0, nullptr, 0, &returned));
+    EXPECT_FALSE(os.DriverIoctl(other, 0x4711, nullptr, 0, nullptr, 0, &returned));
     os.DriverClose(first);
-    os.DriverClose(second);
-
-    EXPECT_EQ(portd->Stop(SIGTERM), 0) << portd->Log();
-    EXPECT_NE(portd->Log().find("stopped after 2 requests"), std::string::npos) << portd->Log();
+    os.DriverClose(other);
+    EXPECT_EQ(portd.Stop(SIGTERM), 0) << portd.Log();
+    EXPECT_NE(portd.Log().find("stopped after 2 requests"), std::string::npos) << portd.Log();
     EXPECT_EQ(os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0), platform::kInvalidHandle);
-    EXPECT_EQ(os.LastError(), 2u);
-    EXPECT_NE(::access((dir / "dev/TarnDev").c_str(), F_OK), 0);
+    EXPECT_NE(::access(Socket(dir).c_str(), F_OK), 0);
+
+    PortdProcess named({"--windir", dir.path(), "--device", "OtherDev"}, dir / "named.log");
+    ASSERT_TRUE(named.WaitServing(Socket(dir, "OtherDev"))) << named.Log();
+    EXPECT_FALSE(SocketAnswers(Socket(dir)));
+    EXPECT_EQ(named.Stop(SIGINT), 0);
+    EXPECT_NE(::access(Socket(dir, "OtherDev").c_str(), F_OK), 0);
 }
 
-TEST_F(PortdProgram, ServesTheNamedDeviceAndStopsOnInterrupt) {
-    auto portd = Start({"--device", "OtherDev"});
-    ASSERT_TRUE(portd->WaitServing(dir / "dev/OtherDev")) << portd->Log();
-    EXPECT_FALSE(kestrel_test::SocketAnswers(dir / "dev/TarnDev"));
-    EXPECT_EQ(portd->Stop(SIGINT), 0);
-    EXPECT_NE(::access((dir / "dev/OtherDev").c_str(), F_OK), 0);
-}
-
-TEST_F(PortdProgram, ASecondServiceForTheSameDeviceIsTurnedAway) {
-    auto portd = Start({});
-    ASSERT_TRUE(portd->WaitServing(dir / "dev/TarnDev")) << portd->Log();
-    auto second = Start({});
-    EXPECT_EQ(second->Wait(), 1);
-    EXPECT_NE(second->Log().find("another kestrel-portd is serving"), std::string::npos)
-        << second->Log();
-    EXPECT_TRUE(kestrel_test::SocketAnswers(dir / "dev/TarnDev"));
-    EXPECT_EQ(portd->Stop(SIGTERM), 0);
-}
-
-TEST_F(PortdProgram, ASocketLeftByAKilledServiceIsTakenOver) {
-    auto killed = Start({});
-    ASSERT_TRUE(killed->WaitServing(dir / "dev/TarnDev")) << killed->Log();
-    EXPECT_EQ(killed->Stop(SIGKILL), 128 + SIGKILL);
-    ASSERT_EQ(::access((dir / "dev/TarnDev").c_str(), F_OK), 0);  // left behind
-    auto next = Start({});
-    EXPECT_TRUE(next->WaitServing(dir / "dev/TarnDev")) << next->Log();
-    EXPECT_EQ(next->Stop(SIGTERM), 0);
-}
-
-TEST_F(PortdProgram, AFileInTheSocketsPlaceIsNotReplaced) {
+TEST(PortdProgram, WhatItCannotServeIsReported) {
+    if (!PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";
+    TempDir dir;
     platform::posix::MakeDirectories(dir / "dev");
-    kestrel_test::WriteText(dir / "dev/TarnDev", "precious");
-    auto portd = Start({});
-    EXPECT_EQ(portd->Wait(), 1);
-    EXPECT_NE(portd->Log().find("not a socket"), std::string::npos) << portd->Log();
-    EXPECT_EQ(kestrel_test::ReadText(dir / "dev/TarnDev"), "precious");
-}
-
-TEST_F(PortdProgram, AnUnusableDirectoryOrConfigurationIsReported) {
-    kestrel_test::WriteText(dir / "plainfile", "x");
-    auto portd = std::make_unique<PortdProcess>(
-        std::vector<std::string>{"--windir", dir / "plainfile"}, dir / "unusable.log");
-    EXPECT_EQ(portd->Wait(), 1);
-    EXPECT_NE(portd->Log().find("cannot create directory"), std::string::npos) << portd->Log();
-
-    kestrel_test::WriteText(dir / "chain.cfg", "[unit 9]\ntype = 7\n");
-    auto badConfig = Start({"--config", dir / "chain.cfg"});
-    EXPECT_EQ(badConfig->Wait(), 2);
-    EXPECT_NE(badConfig->Log().find("chain.cfg"), std::string::npos) << badConfig->Log();
-
-    auto badOption = Start({"--device", "a/b"});
-    EXPECT_EQ(badOption->Wait(), 2);
-    EXPECT_NE(badOption->Log().find("a device name has no '/' or '\\'"), std::string::npos) << badOption->Log();
+    WriteText(Socket(dir), "precious");
+    WriteText(dir / "plainfile", "x");
+    WriteText(dir / "chain.cfg", "[unit 9]\ntype = 7\n");
+    const struct { std::vector<std::string> args; int code; const char* says; } cases[] = {
+        {{"--windir", dir.path()}, 1, "not a socket"},
+        {{"--windir", dir / "plainfile"}, 1, "cannot create directory"},
+        {{"--windir", dir.path(), "--device", "Other", "--config", dir / "chain.cfg"}, 2, "chain.cfg"},
+        {{"--windir", dir.path(), "--device", "a/b"}, 2, "a device name has no '/' or '\\'"},
+    };
+    for (const auto& c : cases) {
+        PortdProcess portd(c.args, dir / "portd.log");
+        EXPECT_EQ(portd.Wait(), c.code) << c.says;
+        EXPECT_NE(portd.Log().find(c.says), std::string::npos) << portd.Log();
+    }
+    EXPECT_EQ(ReadText(Socket(dir)), "precious");
 }
 
 }  // namespace
