@@ -29,7 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// The service's process, as the kernel tells a client of its socket.
 pid_t ServicePid(const std::string& windir) {
     std::intptr_t fd = platform::posix::DriverSocketOpen(windir, "\\\\.\\TarnDev");
     ucred peer{};  // the kernel's word for who listens there
@@ -49,6 +48,7 @@ pid_t StoppedHolder(const std::string& windir) {
         ::_exit(0);
     }
     ::waitpid(child, nullptr, WUNTRACED);  // stopped, so holding it
+    platform::posix::NamedMutexClose(mutex);
     return child;
 }
 
