@@ -32,6 +32,11 @@ Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEp
 
 void Rig::DemoChain() { chain = sim::Chain::Default([this] { return os.Now(); }, kEpoch); }
 
+void Rig::LoadChain(sim::ChainConfig config) {
+    if (!config.epoch) config.epoch = kEpoch;
+    chain = sim::Chain::FromConfig(config, [this] { return os.Now(); });
+}
+
 void Rig::ConnectNt() {
     os.platformId = platform::kPlatformNt;
     os.devices[kNtDevice] = [this] { return std::make_shared<sim::EmulatedDriver>(*chain); };

@@ -10,6 +10,7 @@
 #include "addin/kestrel.h"
 #include "addin/process_state.h"
 #include "sim/chain.h"
+#include "sim/config.h"
 #include "sim/driver.h"
 #include "support/fake_os.h"
 
@@ -41,6 +42,8 @@ public:
     Rig();
     // The demo's two units (MCB 9 segment unit, MCB 12 four-device unit).
     void DemoChain();
+    // The chain a simulator configuration describes, on the rig's clock.
+    void LoadChain(sim::ChainConfig config);
     // Serves the chain behind the Windows NT driver's path.
     void ConnectNt();
     // Serves it behind the Windows 95 VxD, which answers code 1 with `lpt`.
