@@ -450,7 +450,8 @@ Script Parse(const std::string& text) {
             script.chain += line + "\n";
         } else if (line.empty() || line[0] == '#') {
         } else if (part == Lines && line.rfind("protocol ", 0) == 0) {
-            script.protocols = {line == "protocol nt"};
+            script.each = line == "protocol each";
+            if (!script.each) script.protocols = {line == "protocol nt"};
         } else if (part == Lines) {
             script.lines.push_back(line);
         } else {

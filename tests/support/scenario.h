@@ -19,6 +19,7 @@ struct Script {
     std::vector<std::string> lines;   // the script; before a matrix, each cell's set-up
     std::vector<Matrix> matrices;
     std::vector<bool> protocols{true, false};  // true: the NT driver, false: the Windows 95 VxD
+    bool each = false;  // one transcript per protocol ("protocol each"), for driver requests
     std::string expected, error;
 };
 
