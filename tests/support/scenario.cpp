@@ -185,6 +185,10 @@ const std::map<std::string, Verb>& Verbs() {
         {"close", [](World& w, const Args&) { return S(w.rig.addin.Close()); }},
         {"before_first", [](World& w, const Args&) { return w.rig.addin.BeforeFirstStartup(), ""; }},
         {"after_last", [](World& w, const Args&) { return w.rig.addin.AfterLastShutdown(), ""; }},
+        {"counts", [](World& w, const Args& a) {
+             if (a.size() > 1) w.rig.os.shared.nSystemOpenCount = I(a, 1);
+             return "process=" + S(Process().nProcessOpenCount) + " system=" + S(w.rig.os.shared.nSystemOpenCount); }},
+        {"mutex_fails", [](World& w, const Args& a) { return w.rig.os.failMutexWait = a.at(1) == "yes", ""; }},
         {"level", [](World& w, const Args& a) { return S(w.rig.addin.SetDebugLevel(I(a, 1))); }},
         {"init", [](World& w, const Args&) { return S(w.rig.addin.InitDetectors()); }},
         {"valid", [](World& w, const Args& a) { return S(w.rig.addin.IsValidDetector(I(a, 1), I(a, 2))); }},
