@@ -1,6 +1,7 @@
 #include "support/scenario.h"
 
 #include <cstdio>
+#include <ctime>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -233,7 +234,11 @@ const std::map<std::string, Verb>& Verbs() {
          [](World& w, const Args& a) {
              std::uint32_t now = 7;
              const std::uint32_t start = w.rig.addin.LocalGetStartTime(I(a, 1), I(a, 2), &now);
-             return S(start) + " now=" + S(now);
+             // "local": as the local calendar time, whatever the time zone.
+             char local[32] = "";
+             const std::time_t t = start;
+             if (a.size() > 3) std::strftime(local, sizeof local, " (%Y-%m-%d %H:%M:%S)", std::localtime(&t));
+             return S(a.size() > 3 ? 0 : start) + local + " now=" + S(now);
          }},
         {"stamp", [](World& w, const Args& a) { return w.rig.addin.SetStartTime(I(a, 1), I(a, 2), 0), ""; }},
         {"desc",
@@ -312,8 +317,11 @@ const std::map<std::string, Verb>& Verbs() {
         {"heal", [](World& w, const Args&) { return w.Heal(), ""; }},
         {"port",
          [](World& w, const Args&) {
+             const auto& open = w.rig.os.opens.back();
              return "port=" + Hex(w.rig.os.LastDriver()->portAddress()) + " lpt=" + S(w.rig.os.LastDriver()->lptRequested()) +
-                    " open handles=" + S(static_cast<std::int64_t>(w.rig.os.opens.size()) - w.rig.os.driverCloses);
+                    " open handles=" + S(static_cast<std::int64_t>(w.rig.os.opens.size()) - w.rig.os.driverCloses) +
+                    " last open " + Quote(open.path) + " " + Hex(open.access) + " " + Hex(open.share) + " " +
+                    Hex(open.disposition) + " " + Hex(open.flags);
          }},
         {"remove", [](World& w, const Args& a) { return w.rig.chain->removeUnit(I(a, 1)), ""; }},
         {"add",
