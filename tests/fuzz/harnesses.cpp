@@ -34,7 +34,7 @@ struct Probed {
     fake::Rig rig;
     Probed(const std::vector<std::string>& commands, const std::vector<std::string>& replies,
            std::uint32_t features = 0, bool devices = false) {
-        sim::UnitConfig config = fake::SegmentUnit(2, 4096, {features, 0, 0, 0x80000000});
+        sim::UnitConfig config = fake::SegmentUnit(1, 4096, {features, 0, 0, 0x80000000});
         if (devices) config.version = "8474-001", config.mailboxType = 4;
         sim::Unit* unit = rig.chain->addUnit(kMcb, config);
         for (std::size_t i = 0; i < commands.size(); ++i) unit->faults.reply(commands[i], {replies[i]});
