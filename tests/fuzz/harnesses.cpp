@@ -48,7 +48,8 @@ struct Probed {
     bool Sane() {
         const McbRecord& r = rig.Record(kMcb);
         return r.nDetectors >= 1 && r.nDetectors <= MAX_DETECTORS && r.wTotalChannels >= 256 &&
-               std::memchr(r.szVersion, 0, sizeof r.szVersion) && (r.bResponding == 0 || r.bResponding == 1) && rig.os.mutexDepth() == 0;
+               std::memchr(r.szVersion, 0, sizeof r.szVersion) && (r.bResponding == 0 || r.bResponding == 1) &&
+               rig.os.mutexDepth() == 0;
     }
 };
 
@@ -133,7 +134,8 @@ bool Profile(const std::uint8_t* data, std::size_t size) {
             if (key.find_first_of("=\n") != std::string::npos || value.find('\n') != std::string::npos) return false;
             IniText edited = ini;
             edited.Set(section, key, "fuzz value");
-            if (!edited.Get(section, key, &value) || value != "fuzz value" || !edited.RemoveKey(section, key)) return false;
+            if (!edited.Get(section, key, &value) || value != "fuzz value") return false;
+            if (!edited.RemoveKey(section, key)) return false;
         }
         if (IniText(ini).RemoveSection(section) == false) return false;
     }
@@ -148,7 +150,8 @@ const std::vector<std::pair<std::string, Harness>>& Harnesses() {
         {"dialog", &Dialog},
         {"version", [](const std::uint8_t* d, std::size_t n) { return Probe({"SHOW_VERS"}, d, n); }},
         {"configuration", [](const std::uint8_t* d, std::size_t n) { return Probe({"SHOW_CONF"}, d, n); }},
-        {"features", [](const std::uint8_t* d, std::size_t n) { return Probe({"SHOW_FEAT", "SHOW_FEAT_EXTE"}, d, n); }},
+        {"features",
+         [](const std::uint8_t* d, std::size_t n) { return Probe({"SHOW_FEAT", "SHOW_FEAT_EXTE"}, d, n); }},
         {"mask", [](const std::uint8_t* d, std::size_t n) { return Probe({"SHOW_CONF_MASK"}, d, n); }},
         {"activity", &Activity},
         {"start_time", &StartTime},

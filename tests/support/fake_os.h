@@ -38,14 +38,9 @@ public:
 
     // --- debug output
     std::vector<std::string> trace;
-    std::vector<std::uint32_t> traceTimes;  // tick count at each line
-    bool echoTrace = false;
     std::string TraceText() const;
     int CountTrace(const std::string& line) const;
-    void ClearTrace() {
-        trace.clear();
-        traceTimes.clear();
-    }
+    void ClearTrace() { trace.clear(); }
 
     // --- mutex: re-entrant for its thread; counts what happened
     bool failMutexCreate = false;
@@ -56,12 +51,10 @@ public:
     int mutexCloses = 0;
     // Threads inside MutexWait that have not got the mutex yet.
     std::atomic<int> mutexWaiters{0};
-    std::string mutexName;
 
     // --- profiles: file -> section -> key -> value (names case-insensitive)
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> profiles;
     bool failProfileWrite = false;
-    int profileCalls = 0;
 
     // --- registry: full key path -> value name -> bytes
     std::map<std::string, std::map<std::string, std::vector<std::uint8_t>>> registry;

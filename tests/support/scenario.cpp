@@ -66,6 +66,8 @@ std::int32_t I(const Args& a, std::size_t i, std::int64_t otherwise = 0) {
     return static_cast<std::int32_t>(i < a.size() ? std::stoll(a.at(i), nullptr, 0) : otherwise);
 }
 
+std::uint32_t U(const Args& a, std::size_t i) { return static_cast<std::uint32_t>(std::stoll(a.at(i), nullptr, 0)); }
+
 const char* Text(const Args& a, std::size_t i) { return a.at(i) == "null" ? nullptr : a[i].c_str(); }
 
 std::string Overrun(std::initializer_list<fake::GuardedBuffer*> buffers) {
@@ -137,7 +139,9 @@ using Verb = std::function<std::string(World&, const Args&)>;
 std::string World::Fault(const Args& a) {
     sim::Faults& f = Unit(a.at(1)).faults;
     const std::string& what = a.at(2);
-    auto delay = [&](std::optional<std::uint32_t>& d) { d = a.at(3) == "never" ? std::nullopt : std::optional<std::uint32_t>(I(a, 3)); };
+    auto delay = [&](std::optional<std::uint32_t>& d) {
+        d = a.at(3) == "never" ? std::nullopt : std::optional<std::uint32_t>(U(a, 3));
+    };
     if (what == "take_delay") delay(f.takeDelayMs);
     else if (what == "post_delay") delay(f.postDelayMs);
     else if (what == "take_zero") f.takeZeroLength = a.at(3) == "yes";
@@ -145,7 +149,7 @@ std::string World::Fault(const Args& a) {
     else if (what == "extra") f.extraLines = I(a, 3);
     else if (what == "bad_checksum") f.badChecksumNext = I(a, 3);
     else if (what == "bad_then_good") f.badThenGoodNext = I(a, 3);
-    else if (what == "wrong_length") f.wrongLength = static_cast<std::size_t>(I(a, 3)), f.wrongLengthNext = I(a, 4, 1);
+    else if (what == "wrong_length") f.wrongLength = U(a, 3), f.wrongLengthNext = I(a, 4, 1);
     else if (what == "flood") f.floodNext = I(a, 3);
     else if (what == "too_long") f.tooLongNext = I(a, 3);
     else if (what == "refuse") f.refuse(a.at(3), I(a, 4), I(a, 5));
@@ -188,7 +192,8 @@ const std::map<std::string, Verb>& Verbs() {
         {"after_last", [](World& w, const Args&) { return w.rig.addin.AfterLastShutdown(), ""; }},
         {"counts", [](World& w, const Args& a) {
              if (a.size() > 1) w.rig.os.shared.nSystemOpenCount = I(a, 1);
-             return "process=" + S(Process().nProcessOpenCount) + " system=" + S(w.rig.os.shared.nSystemOpenCount); }},
+             return "process=" + S(Process().nProcessOpenCount) + " system=" + S(w.rig.os.shared.nSystemOpenCount);
+         }},
         {"mutex_fails", [](World& w, const Args& a) { return w.rig.os.failMutexWait = a.at(1) == "yes", ""; }},
         {"level", [](World& w, const Args& a) { return S(w.rig.addin.SetDebugLevel(I(a, 1))); }},
         {"init", [](World& w, const Args&) { return S(w.rig.addin.InitDetectors()); }},
@@ -208,12 +213,13 @@ const std::map<std::string, Verb>& Verbs() {
         {"lock",
          [](World& w, const Args& a) {
              fake::GuardedBuffer owner(static_cast<std::size_t>(I(a, 3, 32)));
-             const std::uint32_t lock = w.rig.addin.GetLock(I(a, 1), I(a, 2), a.size() > 3 && I(a, 3) == 0 ? nullptr : owner.chars(), I(a, 3, 32));
+             char* buffer = a.size() > 3 && I(a, 3) == 0 ? nullptr : owner.chars();
+             const std::uint32_t lock = w.rig.addin.GetLock(I(a, 1), I(a, 2), buffer, I(a, 3, 32));
              return S(lock) + " " + Quote(owner.Text()) + Overrun({&owner});
          }},
-        {"setlock", [](World& w, const Args& a) { return w.rig.addin.SetLock(I(a, 1), I(a, 2), static_cast<std::uint32_t>(I(a, 3)), Text(a, 4)), ""; }},
+        {"setlock", [](World& w, const Args& a) { return w.rig.addin.SetLock(I(a, 1), I(a, 2), U(a, 3), Text(a, 4)), ""; }},
         {"word", [](World& w, const Args& a) { return S(w.rig.addin.GetDetectorWord(I(a, 1), I(a, 2))); }},
-        {"setword", [](World& w, const Args& a) { return w.rig.addin.SetDetectorWord(I(a, 1), I(a, 2), static_cast<std::uint32_t>(I(a, 3))), ""; }},
+        {"setword", [](World& w, const Args& a) { return w.rig.addin.SetDetectorWord(I(a, 1), I(a, 2), U(a, 3)), ""; }},
         {"version",
          [](World& w, const Args& a) {
              fake::GuardedBuffer text(static_cast<std::size_t>(I(a, 2, 16)));
@@ -226,10 +232,12 @@ const std::map<std::string, Verb>& Verbs() {
          [](World& w, const Args& a) {
              const std::int32_t size = I(a, 5, 64);
              fake::GuardedBuffer value(static_cast<std::size_t>(size > 0 ? size : 0));
-             const std::int32_t n = w.rig.addin.GetAppData(I(a, 1), I(a, 2), Text(a, 3), Text(a, 4), value.chars(), size);
+             const std::int32_t n =
+                 w.rig.addin.GetAppData(I(a, 1), I(a, 2), Text(a, 3), Text(a, 4), value.chars(), size);
              return S(n) + " " + (size > 0 ? Quote(value.Text()) : "") + Overrun({&value});
          }},
-        {"setapp", [](World& w, const Args& a) { return S(w.rig.addin.SetAppData(I(a, 1), I(a, 2), Text(a, 3), Text(a, 4))); }},
+        {"setapp",
+         [](World& w, const Args& a) { return S(w.rig.addin.SetAppData(I(a, 1), I(a, 2), Text(a, 3), Text(a, 4))); }},
         {"start_time",
          [](World& w, const Args& a) {
              std::uint32_t now = 7;
@@ -258,13 +266,15 @@ const std::map<std::string, Verb>& Verbs() {
         {"setroi",
          [](World& w, const Args& a) {
              fake::GuardedBuffer err(4), st(4);
-             const std::int32_t result = w.rig.addin.SetROI(I(a, 1), I(a, 2), static_cast<std::uint32_t>(I(a, 3)), static_cast<std::uint32_t>(I(a, 4)), I(a, 5), err.int32(), st.int32());
+             const std::int32_t result =
+                 w.rig.addin.SetROI(I(a, 1), I(a, 2), U(a, 3), U(a, 4), I(a, 5), err.int32(), st.int32());
              return S(result) + " err=" + S(*err.int32()) + " st2=" + S(*st.int32()) + Overrun({&err, &st});
          }},
         {"clearroi",
          [](World& w, const Args& a) {
              fake::GuardedBuffer err(4), st(4);
-             const std::int32_t result = w.rig.addin.ClearROI(I(a, 1), I(a, 2), static_cast<std::uint32_t>(I(a, 3)), static_cast<std::uint32_t>(I(a, 4)), I(a, 5), err.int32(), st.int32());
+             const std::int32_t result =
+                 w.rig.addin.ClearROI(I(a, 1), I(a, 2), U(a, 3), U(a, 4), I(a, 5), err.int32(), st.int32());
              return S(result) + " err=" + S(*err.int32()) + " st2=" + S(*st.int32()) + Overrun({&err, &st});
          }},
         {"getdata",
@@ -272,21 +282,22 @@ const std::map<std::string, Verb>& Verbs() {
              const std::int32_t count = I(a, 4);
              fake::GuardedBuffer data(static_cast<std::size_t>(count > 0 ? 4 * count : 0)), masks(8);
              const std::int32_t result = w.rig.addin.GetData(I(a, 1), I(a, 2), masks.words(), masks.words() + 1, 0,
-                                                             static_cast<std::uint32_t>(I(a, 3)), count, I(a, 5), data.words());
+                                                             U(a, 3), count, I(a, 5), data.words());
              std::string text = S(result) + " masks=" + Hex(masks.words()[0]) + "/" + Hex(masks.words()[1]);
              std::uint64_t sum = 0;
              for (std::int32_t i = 0; i < count; ++i) {
                  sum += data.words()[i];
-                 if (i < 4 || i == count - 1) text += (i == count - 1 && count > 5 ? " .. " : " ") + Hex(data.words()[i]);
+                 if (i < 4 || i == count - 1)
+                     text += (i == count - 1 && count > 5 ? " .. " : " ") + Hex(data.words()[i]);
              }
              return text + (count > 5 ? " sum=" + S(static_cast<std::int64_t>(sum)) : "") + Overrun({&data, &masks});
          }},
         {"setdata",
          [](World& w, const Args& a) {
              std::vector<std::uint32_t> values;
-             for (std::size_t i = 5; i < a.size(); ++i) values.push_back(static_cast<std::uint32_t>(std::stoll(a[i], nullptr, 0)));
-             return S(w.rig.addin.SetData(I(a, 1), I(a, 2), 0, static_cast<std::uint32_t>(I(a, 3)), static_cast<std::int32_t>(values.size()),
-                                          static_cast<std::uint32_t>(I(a, 4)), values.data()));
+             for (std::size_t i = 5; i < a.size(); ++i) values.push_back(U(a, i));
+             return S(w.rig.addin.SetData(I(a, 1), I(a, 2), 0, U(a, 3), static_cast<std::int32_t>(values.size()),
+                                          U(a, 4), values.data()));
          }},
         {"active",
          [](World& w, const Args& a) {
@@ -303,25 +314,26 @@ const std::map<std::string, Verb>& Verbs() {
              return text + Overrun({&words});
          }},
         // The world around the add-in.
-        {"advance", [](World& w, const Args& a) { return w.rig.os.Advance(static_cast<std::uint64_t>(I(a, 1))), ""; }},
-        {"tick_base", [](World& w, const Args& a) { return w.rig.os.tickBase = static_cast<std::uint32_t>(std::stoll(a.at(1), nullptr, 0)), ""; }},
+        {"advance", [](World& w, const Args& a) { return w.rig.os.Advance(U(a, 1)), ""; }},
+        {"tick_base", [](World& w, const Args& a) { return w.rig.os.tickBase = U(a, 1), ""; }},
         {"wall", [](World& w, const Args& a) { return w.rig.os.wallClock = std::stoll(a.at(1)), ""; }},
         {"fault", [](World& w, const Args& a) { return w.Fault(a); }},
         {"driver",
          [](World& w, const Args& a) {
              auto driver = w.rig.os.LastDriver();
              if (a.at(1) == "dead") driver->failAll = true;
-             else driver->failNext(static_cast<std::uint32_t>(I(a, 2)), static_cast<std::uint32_t>(I(a, 3)));
+             else driver->failNext(U(a, 2), U(a, 3));
              return "";
          }},
         {"heal", [](World& w, const Args&) { return w.Heal(), ""; }},
         {"port",
          [](World& w, const Args&) {
              const auto& open = w.rig.os.opens.back();
-             return "port=" + Hex(w.rig.os.LastDriver()->portAddress()) + " lpt=" + S(w.rig.os.LastDriver()->lptRequested()) +
+             const auto& driver = *w.rig.os.LastDriver();
+             return "port=" + Hex(driver.portAddress()) + " lpt=" + S(driver.lptRequested()) +
                     " open handles=" + S(static_cast<std::int64_t>(w.rig.os.opens.size()) - w.rig.os.driverCloses) +
                     " last open " + Quote(open.path) + " " + Hex(open.access) + " " + Hex(open.share) + " " +
-                    Hex(open.disposition) + " " + Hex(open.flags);
+                    Hex(open.disposition) + " " + Hex(open.flags) + " registry keys open=" + S(w.rig.os.openRegKeys);
          }},
         {"remove", [](World& w, const Args& a) { return w.rig.chain->removeUnit(I(a, 1)), ""; }},
         {"add",
@@ -336,13 +348,13 @@ const std::map<std::string, Verb>& Verbs() {
         {"poke",
          [](World& w, const Args& a) {
              w.rig.chain->sync();
-             *w.Unit(a.at(1)).state().word(I(a, 2), static_cast<std::uint32_t>(I(a, 3))) = static_cast<std::uint32_t>(std::stoll(a.at(4), nullptr, 0));
+             *w.Unit(a.at(1)).state().word(I(a, 2), U(a, 3)) = U(a, 4);
              return "";
          }},
         {"peek",
          [](World& w, const Args& a) {
              w.rig.chain->sync();
-             return Hex(*w.Unit(a.at(1)).state().word(I(a, 2), static_cast<std::uint32_t>(I(a, 3))));
+             return Hex(*w.Unit(a.at(1)).state().word(I(a, 2), U(a, 3)));
          }},
         {"forget", [](World& w, const Args& a) { return w.rig.Record(I(a, 1)).nCurDevSeg = -1, ""; }},
         {"forget_view", [](World& w, const Args& a) { return w.rig.Record(I(a, 1)).nCurView = -1, ""; }},
@@ -353,13 +365,15 @@ const std::map<std::string, Verb>& Verbs() {
              std::string text;
              for (const auto& [file, sections] : w.rig.os.profiles)
                  for (const auto& [section, keys] : sections)
-                     for (const auto& [key, value] : keys) text += "\n  " + file + " [" + section + "] " + key + "=" + Quote(value);
+                     for (const auto& [key, value] : keys)
+                         text += "\n  " + file + " [" + section + "] " + key + "=" + Quote(value);
              return text;
          }},
         {"registry",
          [](World& w, const Args& a) {
              std::vector<std::uint8_t> bytes;
-             for (std::size_t i = 3; i < a.size(); ++i) bytes.push_back(static_cast<std::uint8_t>(std::stoi(a[i], nullptr, 16)));
+             for (std::size_t i = 3; i < a.size(); ++i)
+                 bytes.push_back(static_cast<std::uint8_t>(std::stoi(a[i], nullptr, 16)));
              return w.rig.os.registry[a.at(1)][a.at(2)] = bytes, "";
          }},
         {"requests", [](World& w, const Args& a) { return w.logRequests = a.at(1) == "on", ""; }},
@@ -376,9 +390,9 @@ const std::map<std::string, Verb>& Verbs() {
 Step World::Do(const std::string& line) {
     Step step;
     const Args args = Split(line);
-    std::vector<std::size_t> took(9);
+    std::map<int, std::size_t> took;  // commands each unit had taken before
     for (int mcb = 9; mcb <= 16; ++mcb)
-        if (const sim::Unit* unit = rig.chain->unit(mcb)) took[static_cast<std::size_t>(mcb - 9)] = unit->received().size();
+        if (const sim::Unit* unit = rig.chain->unit(mcb)) took[mcb] = unit->received().size();
     const std::size_t traced = rig.os.trace.size();
     const std::uint64_t requests = rig.os.driverRequests;
     const std::uint32_t start = rig.os.Now();
@@ -404,7 +418,7 @@ Step World::Do(const std::string& line) {
     for (int mcb = 9; mcb <= 16; ++mcb) {
         const sim::Unit* unit = rig.chain->unit(mcb);
         std::string list;
-        for (std::size_t i = unit ? took[static_cast<std::size_t>(mcb - 9)] : 0; unit && i < unit->received().size(); ++i)
+        for (std::size_t i = unit ? took[mcb] : 0; unit && i < unit->received().size(); ++i)
             list += (list.empty() ? "" : "; ") + (unit->received()[i].zeroLength ? "<0>" : unit->received()[i].text);
         if (!list.empty()) step.took.push_back(S(mcb) + " took " + list);
     }
@@ -469,7 +483,8 @@ Script Parse(const std::string& text) {
         } else {
             auto& matrix = script.matrices.back();
             const std::size_t colon = line.find(':');
-            auto& list = line.compare(0, colon, "ops") == 0 ? matrix.ops : line.compare(0, colon, "stages") == 0 ? matrix.stages : matrix.faults;
+            const std::string key = line.substr(0, colon);
+            auto& list = key == "ops" ? matrix.ops : key == "stages" ? matrix.stages : matrix.faults;
             for (auto& item : Alternatives(line.substr(colon + 1))) list.push_back(item);
         }
     }

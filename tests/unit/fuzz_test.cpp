@@ -33,13 +33,15 @@ TEST(FuzzCorpus, SeedsKeptInputsAndTheirMutationsKeepTheRules) {
         ASSERT_FALSE(seeds.empty()) << name;
         for (const auto& folder : {"corpus", "regressions"})
             for (const Bytes& input : Inputs(folder, name))
-                EXPECT_TRUE(run(input.data(), input.size())) << folder << "/" << name << ": " << std::string(input.begin(), input.end());
+                EXPECT_TRUE(run(input.data(), input.size()))
+                    << folder << "/" << name << ": " << std::string(input.begin(), input.end());
         for (int i = 0; i < 60; ++i) {
             Bytes input = seeds[random() % seeds.size()];
             for (int step = 0; step < 3; ++step) {
                 const std::size_t at = random() % (input.size() + 1);
                 if (random() % 2 && at < input.size()) input[at] = static_cast<std::uint8_t>(random());
-                else if (random() % 2) input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>('0' + random() % 10));
+                else if (random() % 2)
+                    input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>('0' + random() % 10));
                 else input.resize(at);
             }
             ASSERT_TRUE(run(input.data(), input.size())) << name << ": " << std::string(input.begin(), input.end());

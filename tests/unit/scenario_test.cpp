@@ -37,7 +37,8 @@ std::vector<std::string> Names() {
 
 // What may differ between the two driver protocols.
 std::string WithoutTimes(const std::string& text) {
-    return std::regex_replace(text, std::regex(R"( \[\d+ ms\]| x\d+|  ~ \d+ ms\n|  \| "Kestrel::ProcessStartup\(\)[^\n]*\n)"), "");
+    static const std::regex kVarying(R"( \[\d+ ms\]| x\d+|  ~ \d+ ms\n|  \| "Kestrel::ProcessStartup\(\)[^\n]*\n)");
+    return std::regex_replace(text, kVarying, "");
 }
 
 void ExpectSame(const std::string& path, const std::string& want, const std::string& got, const char* what) {
