@@ -62,6 +62,13 @@ std::string Hex(std::uint32_t value) {
 
 std::string S(std::int64_t value) { return std::to_string(value); }
 
+std::string Ms(std::uint64_t micros) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03u ms", static_cast<unsigned long long>(micros / 1000),
+                  static_cast<unsigned>(micros % 1000));
+    return text;
+}
+
 std::int32_t I(const Args& a, std::size_t i, std::int64_t otherwise = 0) {
     return static_cast<std::int32_t>(i < a.size() ? std::stoll(a.at(i), nullptr, 0) : otherwise);
 }
@@ -102,7 +109,7 @@ std::string Request(const fake::FakeOs::Request& r) {
 struct Step {
     std::string result;
     std::vector<std::string> trace, took, requests;
-    std::uint32_t ms = 0;
+    std::uint64_t micros = 0;  // fake time the step took
     bool talked = false;
 };
 
@@ -395,7 +402,7 @@ Step World::Do(const std::string& line) {
         if (const sim::Unit* unit = rig.chain->unit(mcb)) took[mcb] = unit->received().size();
     const std::size_t traced = rig.os.trace.size();
     const std::uint64_t requests = rig.os.driverRequests;
-    const std::uint32_t start = rig.os.Now();
+    const std::uint64_t start = rig.os.nowMicros;
     rig.os.requestLog.clear();
     rig.os.logRequests = logRequests;
     try {
@@ -424,7 +431,7 @@ Step World::Do(const std::string& line) {
     }
     for (const auto& request : rig.os.requestLog) step.requests.push_back(Request(request));
     step.talked = rig.os.driverRequests != requests;
-    step.ms = rig.os.Now() - start;
+    step.micros = rig.os.nowMicros - start;
     return step;
 }
 
@@ -440,7 +447,7 @@ std::string Cell(const Script& script, bool nt, const std::string& op, const std
     }
     const Step step = world.Do(op);
     world.Heal();
-    std::string text = op + " | " + stage + " | " + fault + " => " + step.result + " [" + S(step.ms) + " ms]";
+    std::string text = op + " | " + stage + " | " + fault + " => " + step.result + " [" + Ms(step.micros) + "]";
     for (const auto& took : step.took) text += " " + took + ".";
     for (const auto& line : step.trace) text += " " + line;
     return text + " => then " + world.Do(op).result;
@@ -504,7 +511,7 @@ std::string Run(const Script& script, bool nt) {
             for (const auto& text : step.trace) out += "  | " + text + "\n";
             for (const auto& took : step.took) out += "  " + took + "\n";
             for (const auto& request : step.requests) out += "  : " + request + "\n";
-            if (step.talked || step.ms) out += "  ~ " + S(step.ms) + " ms\n";
+            if (step.talked || step.micros) out += "  ~ " + Ms(step.micros) + "\n";
         }
     }
     for (const auto& matrix : script.matrices)

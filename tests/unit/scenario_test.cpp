@@ -37,7 +37,7 @@ std::vector<std::string> Names() {
 
 // What may differ between the two driver protocols.
 std::string WithoutTimes(const std::string& text) {
-    static const std::regex kVarying(R"( \[\d+ ms\]| x\d+|  ~ \d+ ms\n|  \| "Kestrel::ProcessStartup\(\)[^\n]*\n)");
+    static const std::regex kVarying(R"( \[\d+\.\d+ ms\]| x\d+|  ~ \d+\.\d+ ms\n|  \| "Kestrel::ProcessStartup\(\)[^\n]*\n)");
     return std::regex_replace(text, kVarying, "");
 }
 
