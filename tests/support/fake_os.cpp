@@ -102,7 +102,6 @@ std::uint32_t FakeOs::ProfileString(const char* section, const char* key, const 
 }
 
 bool FakeOs::ProfileWrite(const char* section, const char* key, const char* value, const char* file) {
-    if (failProfileWrite) return false;
     auto& keys = profiles[Lower(file)][Lower(section)];
     if (value)
         keys[Lower(key)] = value;

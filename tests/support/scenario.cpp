@@ -1,8 +1,8 @@
 #include "support/scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -22,10 +22,7 @@ using Args = std::vector<std::string>;
 Args Split(const std::string& line) {
     Args words;
     for (std::size_t i = 0; i < line.size();) {
-        if (line[i] == ' ' || line[i] == '\t') {
-            ++i;
-            continue;
-        }
+        if (line[i] == ' ' || line[i] == '\t') { ++i; continue; }
         std::string word;
         if (line[i] != '"') {
             while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
@@ -195,8 +192,6 @@ const std::map<std::string, Verb>& Verbs() {
         {"shutdown", [](World& w, const Args&) { return w.rig.addin.ProcessShutdown(1), ""; }},
         {"open", [](World& w, const Args&) { return S(w.rig.addin.Open()); }},
         {"close", [](World& w, const Args&) { return S(w.rig.addin.Close()); }},
-        {"before_first", [](World& w, const Args&) { return w.rig.addin.BeforeFirstStartup(), ""; }},
-        {"after_last", [](World& w, const Args&) { return w.rig.addin.AfterLastShutdown(), ""; }},
         {"counts", [](World& w, const Args& a) {
              if (a.size() > 1) w.rig.os.shared.nSystemOpenCount = I(a, 1);
              return "process=" + S(Process().nProcessOpenCount) + " system=" + S(w.rig.os.shared.nSystemOpenCount);
@@ -496,7 +491,7 @@ Script Parse(const std::string& text) {
         }
     }
     if (script.chain.find('[') == std::string::npos) script.chain.clear();
-    if (!script.chain.empty() && !sim::ParseChainConfig(script.chain, &script.error)) return script;
+    if (!script.chain.empty()) sim::ParseChainConfig(script.chain, &script.error);
     return script;
 }
 
