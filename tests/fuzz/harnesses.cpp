@@ -64,9 +64,9 @@ bool Dialog(const std::uint8_t* data, std::size_t size) {
     sim::Unit* unit = rig.chain->addUnit(kMcb, sim::UnitConfig{});
     rig.ConnectNt();
     rig.OpenDriverOnly();
-    rig.Record(kMcb).nMailboxType = 5;
+    rig.Record(kMcb).nMailboxType = data[1] == 3 ? 0 : 5;  // 3: a unit never probed
     rig.os.requestCostMicros = 500;
-    // 0x00 ends a message, 0x01 an exchange.
+    // From byte 2: 0x00 ends a message, 0x01 an exchange.
     unit->faults.scripted.emplace_back(1);
     for (std::size_t i = 2; i < size; ++i) {
         auto& exchange = unit->faults.scripted.back();
