@@ -32,12 +32,11 @@ int FakeOs::CountTrace(const std::string& line) const {
     return static_cast<int>(std::count(trace.begin(), trace.end(), line));
 }
 
-platform::MutexHandle FakeOs::MutexCreate(const char* name) {
+platform::MutexHandle FakeOs::MutexCreate(const char*) {
     if (failMutexCreate) {
         lastError_ = 5;
         return nullptr;
     }
-    mutexName = name;
     return &mutex_;
 }
 
@@ -68,8 +67,6 @@ void FakeOs::SleepMs(std::uint32_t ms) {
 
 void FakeOs::DebugOutput(const char* text) {
     trace.emplace_back(text);
-    traceTimes.push_back(Now());
-    if (echoTrace) std::fputs(text, stderr);
 }
 
 std::uint32_t FakeOs::FormatSystemMessage(std::uint32_t error, char* buffer, int size) {
@@ -88,7 +85,6 @@ std::uint32_t FakeOs::ProfileInt(const char* section, const char* key, int defau
 
 std::uint32_t FakeOs::ProfileString(const char* section, const char* key, const char* defaultValue, char* buffer,
                                     std::uint32_t size, const char* file) {
-    ++profileCalls;
     std::string value = defaultValue ? defaultValue : "";
     auto f = profiles.find(Lower(file));
     if (f != profiles.end()) {
@@ -106,8 +102,6 @@ std::uint32_t FakeOs::ProfileString(const char* section, const char* key, const 
 }
 
 bool FakeOs::ProfileWrite(const char* section, const char* key, const char* value, const char* file) {
-    ++profileCalls;
-    if (failProfileWrite) return false;
     auto& keys = profiles[Lower(file)][Lower(section)];
     if (value)
         keys[Lower(key)] = value;

@@ -38,30 +38,19 @@ public:
 
     // --- debug output
     std::vector<std::string> trace;
-    std::vector<std::uint32_t> traceTimes;  // tick count at each line
-    bool echoTrace = false;
     std::string TraceText() const;
     int CountTrace(const std::string& line) const;
-    void ClearTrace() {
-        trace.clear();
-        traceTimes.clear();
-    }
+    void ClearTrace() { trace.clear(); }
 
     // --- mutex: re-entrant for its thread; counts what happened
-    bool failMutexCreate = false;
-    bool failMutexWait = false;
+    bool failMutexCreate = false, failMutexWait = false;
     int mutexDepth() const { return depth_; }
-    int mutexAcquisitions = 0;
-    int mutexReleases = 0;
-    int mutexCloses = 0;
+    int mutexAcquisitions = 0, mutexReleases = 0, mutexCloses = 0;
     // Threads inside MutexWait that have not got the mutex yet.
     std::atomic<int> mutexWaiters{0};
-    std::string mutexName;
 
     // --- profiles: file -> section -> key -> value (names case-insensitive)
     std::map<std::string, std::map<std::string, std::map<std::string, std::string>>> profiles;
-    bool failProfileWrite = false;
-    int profileCalls = 0;
 
     // --- registry: full key path -> value name -> bytes
     std::map<std::string, std::map<std::string, std::vector<std::uint8_t>>> registry;
@@ -76,7 +65,7 @@ public:
         std::uint32_t access, share, disposition, flags;
     };
     std::vector<Open> opens;
-    int driverCloses = 0;
+    int driverCloses = 0, openRegKeys = 0;
     std::uint64_t driverRequests = 0;
     struct Request {
         std::uint32_t code;
@@ -124,8 +113,6 @@ public:
     void DriverClose(std::intptr_t driver) override;
     std::uint32_t FlatAddress(const void* bytes) override;
     void* HostFunction(const char* name) override;
-
-    int openRegKeys = 0;
 
 private:
     std::recursive_mutex mutex_;

@@ -19,18 +19,12 @@ sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels, std::array<
     return config;
 }
 
-sim::UnitConfig DeviceUnit(std::uint32_t nChannels) {
-    sim::UnitConfig config;
-    config.mailboxType = 4;
-    config.version = "8474-001";
-    config.channels = nChannels;
-    config.detector.resize(4);
-    return config;
-}
-
 Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEpoch)) {}
 
-void Rig::DemoChain() { chain = sim::Chain::Default([this] { return os.Now(); }, kEpoch); }
+void Rig::LoadChain(sim::ChainConfig config) {
+    if (!config.epoch) config.epoch = kEpoch;
+    chain = sim::Chain::FromConfig(config, [this] { return os.Now(); });
+}
 
 void Rig::ConnectNt() {
     os.platformId = platform::kPlatformNt;
@@ -50,12 +44,6 @@ void Rig::OpenDriverOnly() {
     ProcessState& process = Process();
     process.dwPlatformId = os.platformId;
     process.hPortDriver = os.DriverOpen(os.platformId == platform::kPlatformNt ? kNtDevice : kW95Device, 0, 0, 0, 0);
-}
-
-std::vector<std::string> Rig::Received(int nMcb) {
-    std::vector<std::string> texts;
-    for (const auto& command : Unit(nMcb).received()) texts.push_back(command.text);
-    return texts;
 }
 
 }  // namespace fake

@@ -10,6 +10,7 @@
 #include "addin/kestrel.h"
 #include "addin/process_state.h"
 #include "sim/chain.h"
+#include "sim/config.h"
 #include "sim/driver.h"
 #include "support/fake_os.h"
 
@@ -23,8 +24,6 @@ constexpr std::int64_t kEpoch = 1700000000;  // the units' calendar at start
 // `nChannels`, each input with feature words 0 to 3 and `nViews` views.
 sim::UnitConfig SegmentUnit(int nDetectors, std::uint32_t nChannels,
                             std::array<std::uint32_t, 4> features = {}, int nViews = 1);
-// A type-4 four-device unit (version "8474-001") of `nChannels` a device.
-sim::UnitConfig DeviceUnit(std::uint32_t nChannels);
 
 class Rig {
 public:
@@ -37,10 +36,10 @@ public:
     std::unique_ptr<sim::Chain> chain;
     Kestrel addin;
 
-    // An empty chain; add units with chain->addUnit or use DemoChain().
+    // An empty chain; add units with chain->addUnit or LoadChain.
     Rig();
-    // The demo's two units (MCB 9 segment unit, MCB 12 four-device unit).
-    void DemoChain();
+    // The chain a simulator configuration describes, on the rig's clock.
+    void LoadChain(sim::ChainConfig config);
     // Serves the chain behind the Windows NT driver's path.
     void ConnectNt();
     // Serves it behind the Windows 95 VxD, which answers code 1 with `lpt`.
@@ -49,8 +48,6 @@ public:
     void OpenDriverOnly();
     sim::Unit& Unit(int nMcb) { return *chain->unit(nMcb); }
     McbRecord& Record(int nMcb) { return os.shared.records[nMcb - 9]; }
-    // Commands a unit received, in order, zero-length ones as "".
-    std::vector<std::string> Received(int nMcb);
 };
 
 }  // namespace fake

@@ -1,9 +1,0 @@
-// libFuzzer entry: arbitrary bytes through fuzz::RunStartTime.
-#include <cstdlib>
-
-#include "fuzz/reply_harness.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!fuzz::RunStartTime(data, size)) std::abort();
-    return 0;
-}
