@@ -145,8 +145,7 @@ bool Child::Expect(const std::string& line) {
 }
 
 int Child::Wait() {
-    if (pid_ > 0 && !reaped_) code_ = WaitForExit(pid_, kWaitMs);
-    reaped_ = true;
+    if (pid_ > 0 && !reaped_) code_ = WaitForExit(pid_, kWaitMs), reaped_ = true;
     return code_;
 }
 
@@ -176,7 +175,6 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
               "Configuration Data = 00 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00 01 01 00 00 78 02 00 00\n");
     os_->Shared();
     mutex_ = os_->MutexCreate(kMutexName);
-    // The holder's process id follows the pthread mutex in its block.
     mutexBlock_ = platform::posix::SharedMapping::Open(platform::posix::NamedMutexPath(dir(), kMutexName),
                                                        sizeof(pthread_mutex_t) + sizeof(pid_t));
     static pid_t nobody = 0;
@@ -193,7 +191,7 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
     service_->onRequest = [this](std::uint64_t connection, std::uint32_t, const std::uint8_t*, std::uint32_t) {
         pid_t holder = HolderPid();
         ++requests_;
-        std::unique_lock<std::mutex> guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         pid_t& speaker = speakers_[connection];
         if (speaker == 0) speaker = holder;
         // The next owner of an abandoned mutex has it before the dead one's
@@ -220,11 +218,7 @@ ServedSystem::~ServedSystem() {
 }
 
 void ServedSystem::Lock() { ASSERT_NE(os_->MutexWait(mutex_), platform::WaitResult::Failed); }
-void ServedSystem::KillAtRequest(pid_t pid, int n) {
-    victimRequests_ = 0;
-    killAt_ = n;
-    victim_ = pid;
-}
+void ServedSystem::KillAtRequest(pid_t pid, int n) { victimRequests_ = 0, killAt_ = n, victim_ = pid; }
 
 std::vector<std::string> ServedSystem::Faults() {
     static const std::set<std::string> verbs = {"SHOW_VERS", "SHOW_CONF", "SHOW_FEAT", "SHOW_FEAT_EXTE",

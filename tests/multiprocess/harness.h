@@ -31,10 +31,9 @@ constexpr const char* kMutexName = "UADDVELDAMUTEXKS";
 
 // In the child: its argument and its lines to and from the parent.
 struct Channel {
-    std::string arg;
+    std::string arg, pending;
     void Send(const std::string& line);
     std::string Receive();  // empty once the parent has gone
-    std::string pending;
 };
 using Role = int (*)(Channel&);
 struct RoleRegistration {
@@ -88,8 +87,8 @@ public:
     // Counts the requests sent while process `pid` holds the mutex from now
     // on, and kills it as the driver takes request number `n` (0: never).
     void KillAtRequest(pid_t pid, int n);
-    int Requests() const { return victimRequests_.load(); }
-    std::uint64_t AllRequests() const { return requests_.load(); }
+    int Requests() const { return victimRequests_; }
+    std::uint64_t AllRequests() const { return requests_; }
     // Requests sent while nobody, or a process other than the one that
     // spoke before on that connection, held the mutex; commands a unit took
     // that no client sends; table selections that do not describe the units.
@@ -103,7 +102,7 @@ private:
     std::unique_ptr<platform::posix::PosixOs> os_;
     platform::MutexHandle mutex_ = nullptr;
     std::unique_ptr<platform::posix::SharedMapping> mutexBlock_;
-    pid_t* ownerPid_ = nullptr;
+    pid_t* ownerPid_ = nullptr;  // follows the pthread mutex in its block
     portd::SocketClaim claim_;
     std::unique_ptr<portd::Service> service_;
     int stop_[2] = {-1, -1};
