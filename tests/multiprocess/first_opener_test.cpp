@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <random>
+#include <thread>
 
 #include "addin/kestrel.h"
 #include "multiprocess/harness.h"
@@ -38,28 +39,19 @@ std::uint32_t& Mark(SharedState& state, int i) { return state.records[7].dwDetec
 std::uint32_t& Counter(SharedState& state) { return state.records[6].dwDetectorWord[0]; }
 
 Channel* g_channel;
-std::string g_stopFile, g_stopStep;
 
-void StopAtStep(const char* path, const char* step) {
-    std::string file = path;
-    if (g_stopStep != step || file.size() < g_stopFile.size() ||
-        file.compare(file.size() - g_stopFile.size(), std::string::npos, g_stopFile) != 0)
-        return;
-    g_channel->Send("at " + g_stopStep);
-    g_channel->Receive();  // killed here
-    ::_exit(5);
-}
-
-// Argument "<file> <step>": stops at that step of mapping that file; empty:
-// starts up and waits to be killed.
+// Argument "<file> <step>": stops at that step of mapping that file, to be
+// killed there; empty: starts up and waits to be killed.
 KESTREL_ROLE(StartupVictim) {
     g_channel = &channel;
-    std::size_t blank = channel.arg.find(' ');
-    if (blank != std::string::npos) {
-        g_stopFile = channel.arg.substr(0, blank);
-        g_stopStep = channel.arg.substr(blank + 1);
-        platform::posix::SetSharedMappingStepHook(&StopAtStep);
-    }
+    if (!channel.arg.empty())
+        platform::posix::SetSharedMappingStepHook([](const char* path, const char* step) {
+            std::string at = std::string(path) + " " + step, stop = g_channel->arg;
+            if (at.size() < stop.size() || at.compare(at.size() - stop.size(), std::string::npos, stop) != 0) return;
+            g_channel->Send("at " + stop);
+            g_channel->Receive();
+            ::_exit(5);
+        });
     Kestrel addin;
     addin.Open();
     channel.Send("opened");
@@ -146,47 +138,6 @@ TEST(FirstOpener, SixteenProcessesAtOnceWithTheFirstKilledInItsStartUp) {
         Scribble(block);
         Scribble(platform::posix::NamedMutexPath(dir.path(), kMutexName));
     }
-}
-
-TEST(FirstOpener, TheInitialiserRunsOnceOnZerosAndTheBlockIsSharedUntilTheLastGoes) {
-    TempDir dir;
-    int runs = 0;
-    auto mark = [&](void* block, std::size_t size) {
-        ++runs;
-        EXPECT_EQ(std::string(static_cast<char*>(block), size), std::string(size, '\0'));
-        static_cast<char*>(block)[size - 1] = 'I';
-    };
-    auto first = SharedMapping::Open(dir / "block", 8192, mark), second = SharedMapping::Open(dir / "block", 8192, mark);
-    ASSERT_TRUE(first && second);
-    EXPECT_TRUE(first->first() && !second->first());
-    EXPECT_EQ(runs, 1);
-    static_cast<char*>(second->block())[0] = 'S';
-    EXPECT_EQ(std::string(static_cast<char*>(first->block()), 1), "S");
-    EXPECT_EQ(static_cast<char*>(second->block())[8191], 'I');
-    first.reset();
-    second.reset();
-    auto again = SharedMapping::Open(dir / "block", 8192);
-    ASSERT_TRUE(again && again->first());
-    EXPECT_EQ(std::string(static_cast<char*>(again->block()), 8192), std::string(8192, '\0'));
-}
-
-TEST(FirstOpener, InstancesOfOneDirectoryShareOneBlockAndAnUnusableOneStillGivesOne) {
-    TempDir dir, other;
-    auto one = std::make_unique<platform::posix::PosixOs>(dir.path());
-    platform::posix::PosixOs two(dir.path()), elsewhere(other.path());
-    one->Shared()->records[7].dwProbeTick = 0xFEEDF00D;
-    EXPECT_TRUE(one->SharedWasFirst() && !two.SharedWasFirst() && elsewhere.SharedWasFirst());
-    EXPECT_EQ(two.Shared()->records[7].dwProbeTick, 0xFEEDF00Du);
-    EXPECT_EQ(elsewhere.Shared()->records[7].dwProbeTick, 0u);
-    WriteText(dir / "file", "not a directory");
-    platform::posix::PosixOs unusable(dir / "file");
-    testing::internal::CaptureStderr();
-    SharedState* state = unusable.Shared();
-    std::string said = testing::internal::GetCapturedStderr();
-    ASSERT_NE(state, nullptr);
-    EXPECT_EQ(state->nSystemOpenCount, 0);
-    EXPECT_FALSE(unusable.SharedWasFirst());
-    EXPECT_NE(said.find("shared block"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -65,7 +65,24 @@ std::uint32_t Fnv(const std::string& text) {
     return hash;
 }
 
-constexpr std::uint32_t kPauseCode = 0x50415553;  // no driver knows it
+// The next line from fd; empty on time-out (none when timeoutMs < 0) or end.
+std::string ReadLine(int fd, std::string& pending, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t newline;
+    while ((newline = pending.find('\n')) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, timeoutMs < 0 ? -1 : static_cast<int>(std::max<long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        char chunk[256];
+        ssize_t got = ready > 0 ? ::read(fd, chunk, sizeof chunk) : 0;
+        if (got <= 0) return std::string();
+        pending.append(chunk, static_cast<std::size_t>(got));
+    }
+    std::string line = pending.substr(0, newline);
+    pending.erase(0, newline + 1);
+    return line;
+}
 
 }  // namespace
 
@@ -79,19 +96,7 @@ RoleRegistration::RoleRegistration(const char* name, Role role) { Roles()[name] 
 
 void Channel::Send(const std::string& line) { platform::posix::WriteAll(kChildOut, line + "\n"); }
 
-std::string Channel::Receive() {
-    std::size_t newline;
-    while ((newline = pending.find('\n')) == std::string::npos) {
-        char chunk[256];
-        ssize_t got = ::read(kChildIn, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return std::string();
-        pending.append(chunk, static_cast<std::size_t>(got));
-    }
-    std::string line = pending.substr(0, newline);
-    pending.erase(0, newline + 1);
-    return line;
-}
+std::string Channel::Receive() { return ReadLine(kChildIn, pending, -1); }
 
 Child::Child(const std::string& role, const std::string& windir, const std::string& arg) {
     static std::atomic<int> serial{0};
@@ -131,33 +136,16 @@ void Child::Send(const std::string& line) {
     platform::posix::WriteAll(to_, line + "\n");
 }
 
-std::string Child::Receive(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::size_t newline;
-    while ((newline = pending_.find('\n')) == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd entry{from_, POLLIN, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(std::max<long>(0, left.count())));
-        if (ready < 0 && errno == EINTR) continue;
-        char chunk[256];
-        ssize_t got = ready > 0 ? ::read(from_, chunk, sizeof chunk) : 0;
-        if (got <= 0) return std::string();
-        pending_.append(chunk, static_cast<std::size_t>(got));
-    }
-    std::string line = pending_.substr(0, newline);
-    pending_.erase(0, newline + 1);
-    return line;
-}
+std::string Child::Receive(int timeoutMs) { return ReadLine(from_, pending_, timeoutMs); }
 
-bool Child::Expect(const std::string& line, int timeoutMs) {
-    std::string got = Receive(timeoutMs);
+bool Child::Expect(const std::string& line) {
+    std::string got = Receive();
     EXPECT_EQ(got, line) << "from the child; its log:\n" << Log();
     return got == line;
 }
 
-int Child::Wait(int timeoutMs) {
-    if (pid_ > 0 && !reaped_) code_ = WaitForExit(pid_, timeoutMs);
-    reaped_ = true;
+int Child::Wait() {
+    if (pid_ > 0 && !reaped_) code_ = WaitForExit(pid_, kWaitMs), reaped_ = true;
     return code_;
 }
 
@@ -168,21 +156,16 @@ void Child::Kill() {
         if (*fd >= 0) ::close(*fd), *fd = -1;
 }
 
-// The main thread, where every verb runs.
-bool Child::BlockedInMutex() { return WaitsInFutex("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_)); }
-
-bool WaitsInFutex(const std::string& task) {
+bool Child::BlockedInMutex() {
     const std::string futex = std::to_string(SYS_futex) + " ";
     for (int i = 0; i < kWaitMs / 2; ++i) {
-        std::ifstream syscall(task + "/syscall");
+        std::ifstream syscall("/proc/" + std::to_string(pid_) + "/syscall");
         std::string line;
         if (std::getline(syscall, line) && line.rfind(futex, 0) == 0) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
 }
-
-// --- the served system ----------------------------------------------------------
 
 ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new platform::posix::PosixOs(dir_.path())) {
     WriteText(dir_ / "HVNACC32.INI", "[CONFIG]\nLPT=1\n");
@@ -192,7 +175,6 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
               "Configuration Data = 00 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00 01 01 00 00 78 02 00 00\n");
     os_->Shared();
     mutex_ = os_->MutexCreate(kMutexName);
-    // The holder's process id follows the pthread mutex in its block.
     mutexBlock_ = platform::posix::SharedMapping::Open(platform::posix::NamedMutexPath(dir(), kMutexName),
                                                        sizeof(pthread_mutex_t) + sizeof(pid_t));
     static pid_t nobody = 0;
@@ -206,16 +188,10 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
         return;
     }
     service_.reset(new portd::Service(*chain_, claim_.listener(), stop_[0]));
-    service_->onRequest = [this](std::uint64_t connection, std::uint32_t code, const std::uint8_t*, std::uint32_t) {
+    service_->onRequest = [this](std::uint64_t connection, std::uint32_t, const std::uint8_t*, std::uint32_t) {
         pid_t holder = HolderPid();
         ++requests_;
-        std::unique_lock<std::mutex> guard(lock_);
-        if (code == kPauseCode) {
-            paused_ = true;
-            pauseChanged_.notify_all();
-            pauseChanged_.wait(guard, [this] { return !paused_; });
-            return;
-        }
+        std::lock_guard<std::mutex> guard(lock_);
         pid_t& speaker = speakers_[connection];
         if (speaker == 0) speaker = holder;
         // The next owner of an abandoned mutex has it before the dead one's
@@ -232,7 +208,6 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
 }
 
 ServedSystem::~ServedSystem() {
-    Resume();
     if (thread_.joinable()) {
         platform::posix::WriteAll(stop_[1], "x");
         thread_.join();
@@ -242,36 +217,8 @@ ServedSystem::~ServedSystem() {
     if (mutex_) os_->MutexClose(mutex_);
 }
 
-void ServedSystem::Pause() {
-    pauser_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (dir_ / "dev/TarnDev").c_str());
-    std::uint8_t request[12] = {};
-    std::memcpy(request, &kPauseCode, 4);
-    ASSERT_EQ(::connect(pauser_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_TRUE(platform::posix::WriteAll(pauser_, std::string(request, request + 12)));
-    std::unique_lock<std::mutex> guard(lock_);
-    ASSERT_TRUE(pauseChanged_.wait_for(guard, std::chrono::milliseconds(kWaitMs), [this] { return paused_; }));
-}
-
-void ServedSystem::Resume() {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        paused_ = false;
-    }
-    pauseChanged_.notify_all();
-    if (pauser_ >= 0) ::close(pauser_);
-    pauser_ = -1;
-}
-
 void ServedSystem::Lock() { ASSERT_NE(os_->MutexWait(mutex_), platform::WaitResult::Failed); }
-
-void ServedSystem::KillAtRequest(pid_t pid, int n) {
-    victimRequests_ = 0;
-    killAt_ = n;
-    victim_ = pid;
-}
+void ServedSystem::KillAtRequest(pid_t pid, int n) { victimRequests_ = 0, killAt_ = n, victim_ = pid; }
 
 std::vector<std::string> ServedSystem::Faults() {
     static const std::set<std::string> verbs = {"SHOW_VERS", "SHOW_CONF", "SHOW_FEAT", "SHOW_FEAT_EXTE",
@@ -319,8 +266,6 @@ std::string ServedSystem::UnitValue(int mcb, int det, const std::string& name) {
     return found == values.end() ? "<none>" : found->second;
 }
 
-// --- helpers ----------------------------------------------------------------------
-
 std::string ExpectedReply(int mcb, int det, const std::string& command) {
     static std::mutex lock;
     static std::map<int, std::unique_ptr<sim::UnitState>> units;
@@ -366,38 +311,6 @@ long EnvNumber(const char* name, long fallback) {
     const char* text = std::getenv(name);
     long value = text != nullptr ? std::atol(text) : 0;
     return value > 0 ? value : fallback;
-}
-
-// Lines "P|A <writer> <place>=<value>", "E <text>", "O".
-void Journals::Read(const std::string& path) {
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::size_t blank = line.find(' ', 2), equals = line.find('=');
-        if (line == "O") {
-            ++opened;
-        } else if ((line[0] == 'P' || line[0] == 'A') && blank != std::string::npos && equals != std::string::npos) {
-            std::set<std::string>& values = may[line.substr(blank + 1, equals - blank - 1)][line.substr(2, blank - 2)];
-            if (line[0] == 'A') values.clear(), ++acknowledged;
-            values.insert(line.substr(equals + 1));
-        } else {
-            errors.push_back(path + ": " + line);
-        }
-    }
-}
-
-void CheckStored(ServedSystem& system, const Journals& journals) {
-    Child checker("Client", system.dir());
-    checker.Expect("ready");
-    for (const auto& place : journals.may) {
-        std::string got = checker.Ask(place.first), all;
-        bool allowed = false;
-        for (const auto& writer : place.second)
-            for (const std::string& value : writer.second) allowed |= value == got, all += " \"" + value + "\"";
-        EXPECT_TRUE(allowed) << place.first << " gives \"" << got << "\"; it may be" << all;
-    }
-    checker.Send("exit");
-    EXPECT_EQ(checker.Wait(), 0) << checker.Log();
 }
 
 }  // namespace kestrel_mp

@@ -2,18 +2,15 @@
 // again in a named role, talking to the parent in lines over two pipes. A
 // served system is a private Windows directory set up as an installed
 // system with the demo chain served in this process, which watches every
-// driver request. One client role answers a table of verbs; its "work" verb
-// runs the random workload, which journals its writes for the checker.
+// driver request.
 #pragma once
 
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,25 +29,23 @@ using namespace kestrel_test;
 constexpr int kWaitMs = 30000;
 constexpr const char* kMutexName = "UADDVELDAMUTEXKS";
 
-// --- in the child --------------------------------------------------------------
+// In the child: its argument and its lines to and from the parent.
 struct Channel {
-    std::string arg;  // given at spawn
+    std::string arg, pending;
     void Send(const std::string& line);
     std::string Receive();  // empty once the parent has gone
-    std::string pending;
 };
 using Role = int (*)(Channel&);
 struct RoleRegistration {
     RoleRegistration(const char* name, Role role);
 };
-#define KESTREL_ROLE(name)                                                                          \
-    static int Role_##name(::kestrel_mp::Channel& channel);                                       \
-    static const ::kestrel_mp::RoleRegistration g_role_##name(#name, &Role_##name);               \
+#define KESTREL_ROLE(name)                                                            \
+    static int Role_##name(::kestrel_mp::Channel& channel);                         \
+    static const ::kestrel_mp::RoleRegistration g_role_##name(#name, &Role_##name); \
     static int Role_##name(::kestrel_mp::Channel& channel)
 
-// --- in the parent ---------------------------------------------------------------
-// Every wait is bounded; a child is killed when its parent dies or its
-// Child object goes.
+// In the parent. Every wait is bounded; a child dies with its parent or its
+// Child object.
 class Child {
 public:
     Child(const std::string& role, const std::string& windir, const std::string& arg = "");
@@ -58,17 +53,13 @@ public:
     pid_t pid() const { return pid_; }
     void Send(const std::string& line);
     std::string Receive(int timeoutMs = kWaitMs);  // empty on time-out or end
-    std::string Ask(const std::string& line) {
-        Send(line);
-        return Receive();
-    }
+    std::string Ask(const std::string& line) { return Send(line), Receive(); }
     // Adds a failure with the child's log unless the next line is `line`.
-    bool Expect(const std::string& line, int timeoutMs = kWaitMs);
-    int Wait(int timeoutMs = kWaitMs);  // exit code, 128 + signal, -1 when killed after the time
+    bool Expect(const std::string& line);
+    int Wait();  // exit code, 128 + signal, -1 when killed after the time
     void Kill();
     std::string Log() const { return ReadText(log_); }
-    // True once some thread of the child sleeps in a futex: it waits for a
-    // mutex (bounded).
+    // True once its main thread, where verbs run, waits in a futex (bounded).
     bool BlockedInMutex();
 
 private:
@@ -96,12 +87,8 @@ public:
     // Counts the requests sent while process `pid` holds the mutex from now
     // on, and kills it as the driver takes request number `n` (0: never).
     void KillAtRequest(pid_t pid, int n);
-    int Requests() const { return victimRequests_.load(); }
-    std::uint64_t AllRequests() const { return requests_.load(); }
-    // Parks the service between two requests until Resume; what clients
-    // send meanwhile waits in their sockets.
-    void Pause();
-    void Resume();
+    int Requests() const { return victimRequests_; }
+    std::uint64_t AllRequests() const { return requests_; }
     // Requests sent while nobody, or a process other than the one that
     // spoke before on that connection, held the mutex; commands a unit took
     // that no client sends; table selections that do not describe the units.
@@ -115,7 +102,7 @@ private:
     std::unique_ptr<platform::posix::PosixOs> os_;
     platform::MutexHandle mutex_ = nullptr;
     std::unique_ptr<platform::posix::SharedMapping> mutexBlock_;
-    pid_t* ownerPid_ = nullptr;
+    pid_t* ownerPid_ = nullptr;  // follows the pthread mutex in its block
     portd::SocketClaim claim_;
     std::unique_ptr<portd::Service> service_;
     int stop_[2] = {-1, -1};
@@ -127,9 +114,6 @@ private:
     std::atomic<pid_t> victim_{0};
     std::atomic<int> victimRequests_{0}, killAt_{0};
     std::atomic<std::uint64_t> requests_{0};
-    std::condition_variable pauseChanged_;
-    bool paused_ = false;
-    int pauser_ = -1;
 };
 
 // What the demo chain answers to a command for one of its detectors.
@@ -142,19 +126,5 @@ std::vector<std::uint32_t> SeedWords(std::uint32_t seed, int count);
 std::string WordsText(std::uint32_t seed, int count);
 std::string Hex8(std::uint32_t value);
 long EnvNumber(const char* name, long fallback);
-// True once the task ("/proc/PID/task/TID") sleeps in a futex (bounded).
-bool WaitsInFutex(const std::string& task);
-
-// The journals of the workload: per place (the verb that reads it), per
-// writer, the values it may hold. An acknowledged write replaces what its
-// writer wrote before; one announced but not acknowledged may have landed.
-struct Journals {
-    void Read(const std::string& path);
-    std::map<std::string, std::map<std::string, std::set<std::string>>> may;
-    std::vector<std::string> errors;
-    std::uint64_t acknowledged = 0, opened = 0;
-};
-// Reads back every place in a checker process; failures go to the test.
-void CheckStored(ServedSystem& system, const Journals& journals);
 
 }  // namespace kestrel_mp

@@ -11,13 +11,11 @@
 #include <signal.h>
 
 #include <cstring>
-#include <functional>
 #include <sstream>
 
 #include "multiprocess/harness.h"
 #include "platform/posix/ini_text.h"
 #include "sim/unit.h"
-#include "sim/unit_state.h"
 
 namespace {
 
@@ -33,7 +31,7 @@ struct KillStep {
     const char* settle;     // run by the survivor first, once it has the mutex
     const char* read;       // what the survivor reads back: the old value or the new
     // Checks after each kill, with the survivor holding the mutex.
-    std::function<void(ServedSystem&, Child& survivor, const std::string& where)> check;
+    void (*check)(ServedSystem&, Child& survivor, const std::string& where);
 };
 
 // The new value of step n, and what `read` then gives.
@@ -50,30 +48,22 @@ std::string Fill(std::string text, const std::string& value) {
     return at == std::string::npos ? text : text.replace(at, 1, value);
 }
 
-void ExpectAnswer(Child& client, const std::string& verb, const std::string& answer, const std::string& where) {
-    EXPECT_EQ(client.Ask(verb), answer) << where << ": " << verb;
-}
-
-// The next exchange reaches the input it names, whatever the victim selected.
-void ExchangesRecover(ServedSystem&, Child& survivor, const std::string& where) {
+#define ExpectAnswer(client, verb, answer, where) EXPECT_EQ((client).Ask(verb), answer) << (where) << ": " << (verb)
+// The next exchanges reach the inputs they name, whatever the victim
+// selected, and a value lands in the unit.
+void ExchangesRecover(ServedSystem& system, Child& survivor, const std::string& where) {
     ExpectAnswer(survivor, "raw 9 1 SHOW_CONF_MASK", "1 0 " + ExpectedReply(9, 1, "SHOW_CONF_MASK"), where);
     ExpectAnswer(survivor, "raw 12 4 SHOW_ACTI", "1 0 " + ExpectedReply(12, 4, "SHOW_ACTI"), where);
+    ExpectAnswer(survivor, "roi 9 1 10 5 0", "1 0", where);
+    std::string value = SealedValue(where, 7);
+    ExpectAnswer(survivor, "set 9 2 KX " + value, "1", where);
+    EXPECT_EQ(system.UnitValue(9, 2, "KX"), value) << where;
+    EXPECT_EQ(system.UnitValue(9, 1, "KX"), "<none>") << where << ": stored under the other input";
 }
 
 const KillStep kSteps[] = {
-    {"ValueInTheUnit", "", "raw 9 1 SHOW_VERS", "set 9 2 KX %", false, "", "value 9 2 KX",
-     [](ServedSystem& system, Child& survivor, const std::string& where) {
-         ExchangesRecover(system, survivor, where);
-         EXPECT_EQ(system.UnitValue(9, 1, "KX"), "<none>") << where << ": stored under the other input";
-         std::string value = SealedValue(where, 7);
-         ExpectAnswer(survivor, "set 9 2 KX " + value, "1", where);
-         EXPECT_EQ(system.UnitValue(9, 2, "KX"), value) << where;
-     }},
-    {"RegionWithAView", "", "roi 9 1 10 5 0", "roi 9 2 100 50 1", false, "", "",
-     [](ServedSystem& system, Child& survivor, const std::string& where) {
-         ExchangesRecover(system, survivor, where);
-         ExpectAnswer(survivor, "roi 9 1 10 5 0", "1 0", where);
-     }},
+    {"ValueInTheUnit", "", "raw 9 1 SHOW_VERS", "set 9 2 KX %", false, "", "value 9 2 KX", ExchangesRecover},
+    {"RegionWithAView", "", "roi 9 1 10 5 0", "roi 9 2 100 50 1", false, "", "", ExchangesRecover},
     {"ChannelWords", "", "raw 12 1 SHOW_VERS", "setwords 12 3 200 4 %", false, "", "words 12 3 200 4",
      [](ServedSystem& system, Child& survivor, const std::string& where) {
          ExchangesRecover(system, survivor, where);
@@ -86,8 +76,8 @@ const KillStep kSteps[] = {
          }
          ExpectAnswer(survivor, "words 12 1 200 4", device1, where);
      }},
-    {"IniValue", "", "", "set 12 3 KI %", true, "", "value 12 3 KI",
-     [](ServedSystem& system, Child& survivor, const std::string& where) {
+    {"IniValue", "", "", "set 12 3 KI %", true, "", "value 12 3 KI", [](ServedSystem& system, Child& survivor,
+                                                                        const std::string& where) {
          // The file is whole: the other values and the port setting are there.
          platform::posix::IniText ini(ReadText(system / "HVNACC32.INI"));
          std::string lpt, canary;
@@ -102,13 +92,7 @@ const KillStep kSteps[] = {
      }},
     // The stored text decides; a refresh makes the table say the same.
     {"LockInTheIni", "", "", "setlock 12 3 %", true, "refresh", "lock 12 3", [](ServedSystem&, Child&, const std::string&) {}},
-    {"StartUp", "closed", "", "open", false, "", "",
-     [](ServedSystem& system, Child& survivor, const std::string& where) {
-         ExchangesRecover(system, survivor, where);
-         std::string value = SealedValue(where, 5);
-         ExpectAnswer(survivor, "set 9 2 KU " + value, "1", where);
-         EXPECT_EQ(system.UnitValue(9, 2, "KU"), value) << where << ": not stored in the unit";
-     }},
+    {"StartUp", "closed", "", "open", false, "", "", ExchangesRecover},
 };
 
 void PrintTo(const KillStep& row, std::ostream* os) { *os << row.name; }

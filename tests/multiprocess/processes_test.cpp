@@ -122,30 +122,6 @@ TEST(AddinProcesses, TheNextOwnerWaitsForEveryThreadOfTheDeadOwnersProcess) {
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(8));
 }
 
-// A process killed right after sending a driver request leaves it in its
-// socket; it must never be performed after the next owner's requests.
-TEST(AddinProcesses, ARequestLeftInTheSocketOfTheDeadIsNeverPerformed) {
-    ServedSystem system;
-    auto survivor = Client(system.dir(), ""), victim = Client(system.dir(), "");
-    Order(*victim, "hold", "acquired");
-    Order(*victim, "aim", "aimed");
-    survivor->Send("hold");
-    system.Pause();  // the dead one's request and the new owner's wait together
-    Order(*victim, "stale", "sent");
-    victim->Kill();
-    survivor->Expect("abandoned");
-    survivor->Send("raw 9 1 SHOW_VERS");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    system.Resume();
-    survivor->Expect("1 0 " + ExpectedReply(9, 1, "SHOW_VERS"));
-    {
-        std::lock_guard<std::mutex> guard(system.chain().mutex());
-        EXPECT_NE(system.chain().unit(9)->mailboxByte(16), 'Z') << "the dead one's write was performed";
-    }
-    for (const std::string& fault : system.Faults()) ADD_FAILURE() << fault;
-    Order(*survivor, "release", "released");
-}
-
 TEST(AddinProcesses, TwoClientsShareOneChainBehindThePortProgram) {
     if (!PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";
     ServedSystem system(false);
@@ -166,7 +142,11 @@ TEST(AddinProcesses, TwoClientsShareOneChainBehindThePortProgram) {
     Order(*second, "getword 12 2", "0");
     Order(*first, "close", "1");
     Order(*second, "close", "0");
+    PortdProcess another({"--windir", system.dir()}, system / "another.log");
+    EXPECT_EQ(another.Wait(), 1);
+    EXPECT_NE(another.Log().find("another kestrel-portd is serving"), std::string::npos) << another.Log();
     EXPECT_EQ(portd.Stop(SIGTERM), 0) << portd.Log();
+    EXPECT_NE(::access((system / "dev/TarnDev").c_str(), F_OK), 0) << "the socket outlived the program";
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 // served chain, none or one of them killed every 200 ms (every other time
 // the one holding the mutex) and replaced. The others go on within five
 // seconds of each kill; no answer was wrong; every request came from the
-// holder of the mutex; the table is as the probe left it; every stored value
-// is one its writer wrote last or was writing when it died; the open count
+// holder of the mutex; the table is as the probe left it; the open count
 // keeps exactly the processes that opened and never closed.
 // KESTREL_SOAK_SECONDS and KESTREL_SOAK_KILLS make the runs longer.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <random>
 #include <sstream>
@@ -15,7 +15,6 @@
 
 namespace {
 
-using namespace kestrel_test;
 using namespace kestrel_mp;
 
 constexpr int kClients = 8;
@@ -23,13 +22,12 @@ constexpr int kClients = 8;
 void Soak(long seconds, long kills) {
     ServedSystem system;
     std::vector<std::unique_ptr<Child>> live(kClients);
-    std::vector<std::string> journals, killedJournals;
-    std::vector<std::size_t> journalOf(kClients);
+    int started = 0, killedOpen = 0;
+    std::vector<std::string> marker(kClients);
     auto start = [&](int slot) {
-        journalOf[slot] = journals.size();
-        journals.push_back(system / ("journal-" + std::to_string(journals.size())));
-        std::string arg = journals.back() + " " + std::to_string(slot) + " " + std::to_string(journalOf[slot]);
-        live[slot].reset(new Child("Client", system.dir(), arg));
+        marker[slot] = system / ("opened-" + std::to_string(started));
+        live[slot].reset(new Child("Client", system.dir(), marker[slot] + " " + std::to_string(slot) + " " +
+                                                              std::to_string(started++)));
     };
     for (int slot = 0; slot < kClients; ++slot) start(slot);
     for (auto& client : live) ASSERT_TRUE(client->Expect("ready"));
@@ -47,7 +45,7 @@ void Soak(long seconds, long kills) {
             if (live[s]->pid() == system.HolderPid()) slot = s;
         const std::uint64_t before = system.AllRequests();
         live[slot]->Kill();
-        killedJournals.push_back(journals[journalOf[slot]]);
+        killedOpen += ::access(marker[slot].c_str(), F_OK) == 0;
         start(slot);
         auto killed = std::chrono::steady_clock::now();
         while (system.AllRequests() == before && std::chrono::steady_clock::now() - killed < std::chrono::seconds(5))
@@ -58,36 +56,27 @@ void Soak(long seconds, long kills) {
     std::uint64_t operations = 0;
     for (auto& client : live) {
         client->Send("stop");
-        std::string line;
+        std::string line, word;
         while ((line = client->Receive()) == "ready") {
         }
         std::istringstream said(line);
-        std::string word;
         std::uint64_t ops = 0, errors = 0;
         said >> word >> ops >> errors;
-        EXPECT_TRUE(word == "stopped" && errors == 0) << word << " " << errors << "\n" << client->Log();
+        EXPECT_TRUE(word == "stopped" && errors == 0) << line << "\n" << client->Log();
         operations += ops;
         client->Send("exit");
         EXPECT_EQ(client->Wait(), 0) << client->Log();
     }
-    Journals expected, killed;
-    for (const std::string& journal : journals) expected.Read(journal);
-    for (const std::string& journal : killedJournals) killed.Read(journal);
-    for (const std::string& error : expected.errors) ADD_FAILURE() << error;
     EXPECT_GT(operations, 100u) << "the clients hardly ran";
     for (const std::string& fault : system.Faults()) ADD_FAILURE() << fault;
     system.Lock();
     EXPECT_EQ(system.Probed(9), probed9);
     EXPECT_EQ(system.Probed(12), probed12);
     const std::int32_t open = system.Table().nSystemOpenCount;
-    EXPECT_TRUE(open >= static_cast<std::int32_t>(killed.opened) && open <= kills) << "open count " << open;
+    EXPECT_TRUE(open >= killedOpen && open <= kills) << "open count " << open << ", " << killedOpen << " killed open";
     system.Unlock();
-    CheckStored(system, expected);
-    EXPECT_EQ(system.Table().nSystemOpenCount, open) << "the checker closed what it opened";
-    std::printf("[ figures  ] %ld s, %ld kills: %llu operations, %llu acknowledged writes, %llu requests\n", seconds,
-                kills, static_cast<unsigned long long>(operations),
-                static_cast<unsigned long long>(expected.acknowledged),
-                static_cast<unsigned long long>(system.AllRequests()));
+    std::printf("[ figures  ] %ld s, %ld kills: %llu operations, %llu requests\n", seconds, kills,
+                static_cast<unsigned long long>(operations), static_cast<unsigned long long>(system.AllRequests()));
 }
 
 TEST(Soak, EightClientsOfTwoThreadsKeepEveryValueAndEveryExchangeWhole) {

@@ -20,15 +20,13 @@ namespace kestrel_test {
 
 constexpr int kChildTimeoutMs = 10000;
 
-#ifdef KESTREL_PORTD_PROGRAM
-bool PortdAvailable() { return true; }
-static const char* const kProgram = KESTREL_PORTD_PROGRAM;
-#else
-bool PortdAvailable() { return false; }
-static const char* const kProgram = "kestrel-portd";
+#ifndef KESTREL_PORTD_PROGRAM
+#define KESTREL_PORTD_PROGRAM ""
 #endif
+static const char* const kProgram = KESTREL_PORTD_PROGRAM;
+bool PortdAvailable() { return *kProgram != '\0'; }
 
-bool SocketAnswers(const std::string& socketPath) {
+static bool SocketAnswers(const std::string& socketPath) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
@@ -54,19 +52,12 @@ PortdProcess::PortdProcess(const std::vector<std::string>& args, const std::stri
     posix_spawn_file_actions_destroy(&actions);
 }
 
-PortdProcess::~PortdProcess() {
-    if (pid_ > 0 && !reaped_) Stop(SIGKILL);
-}
-
 bool PortdProcess::WaitServing(const std::string& socketPath) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kChildTimeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         if (SocketAnswers(socketPath)) return true;
         if (pid_ <= 0 || reaped_) return false;
-        if (TryReap(pid_, &exitCode_)) {
-            reaped_ = true;
-            return false;
-        }
+        if ((exitCode_ = WaitForExit(pid_, 0)) != -2) return reaped_ = true, false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
@@ -78,11 +69,7 @@ int PortdProcess::Stop(int signal) {
 }
 
 int PortdProcess::Wait() {
-    if (pid_ <= 0) return -1;
-    if (!reaped_) {
-        exitCode_ = WaitForExit(pid_, kChildTimeoutMs);
-        reaped_ = true;
-    }
+    if (pid_ > 0 && !reaped_) exitCode_ = WaitForExit(pid_, kChildTimeoutMs), reaped_ = true;
     return exitCode_;
 }
 

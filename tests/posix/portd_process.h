@@ -15,14 +15,12 @@ class PortdProcess {
 public:
     // Starts it with these arguments; its output goes to `logPath`.
     PortdProcess(const std::vector<std::string>& args, const std::string& logPath);
-    ~PortdProcess();
+    ~PortdProcess() { Stop(9); }  // SIGKILL
     PortdProcess(const PortdProcess&) = delete;
     PortdProcess& operator=(const PortdProcess&) = delete;
-
     // True once a client can connect to `socketPath` (bounded wait).
     bool WaitServing(const std::string& socketPath);
-    // Sends the signal and returns the exit code (see WaitForExit).
-    int Stop(int signal);
+    int Stop(int signal);  // sends it; the exit code as WaitForExit gives it
     int Wait();
     std::string Log() const;
 
@@ -32,8 +30,5 @@ private:
     int exitCode_ = -1;
     std::string logPath_;
 };
-
-// True when something accepts connections on the socket.
-bool SocketAnswers(const std::string& socketPath);
 
 }  // namespace kestrel_test

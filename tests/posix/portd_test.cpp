@@ -74,41 +74,7 @@ TEST(PortdConnection, RequestsAreFramedRefusedAndAnsweredInOrder) {
     EXPECT_EQ(Feed(connection, Request(sim::kNtRead, {}, 4)).substr(0, 2), "1 ");
 }
 
-std::string Socket(const TempDir& dir, const char* name = "TarnDev") { return dir / (std::string("dev/") + name); }
-
-TEST(PortdProgram, ServesItsDeviceUntilStoppedThenRemovesItsSocket) {
-    if (!PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";
-    TempDir dir;
-    PortdProcess killed({"--windir", dir.path()}, dir / "killed.log");
-    ASSERT_TRUE(killed.WaitServing(Socket(dir))) << killed.Log();
-    EXPECT_EQ(killed.Stop(SIGKILL), 128 + SIGKILL);
-    ASSERT_EQ(::access(Socket(dir).c_str(), F_OK), 0);  // left behind, and taken over below
-    PortdProcess portd({"--windir", dir.path()}, dir / "portd.log");
-    ASSERT_TRUE(portd.WaitServing(Socket(dir))) << portd.Log();
-    PortdProcess second({"--windir", dir.path()}, dir / "second.log");
-    EXPECT_EQ(second.Wait(), 1);
-    EXPECT_NE(second.Log().find("another kestrel-portd is serving"), std::string::npos) << second.Log();
-    platform::posix::PosixOs os(dir.path());
-    std::intptr_t first = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0),
-                  other = os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0);
-    ASSERT_TRUE(first != platform::kInvalidHandle && other != platform::kInvalidHandle);
-    std::uint32_t port = 0x378, returned = 0;
-    EXPECT_TRUE(os.DriverIoctl(first, sim::kNtSetPort, &port, 4, &port, 4, &returned));
-    EXPECT_EQ(returned, 4u);
-    EXPECT_FALSE(os.DriverIoctl(other, 0x4711, nullptr, 0, nullptr, 0, &returned));
-    os.DriverClose(first);
-    os.DriverClose(other);
-    EXPECT_EQ(portd.Stop(SIGTERM), 0) << portd.Log();
-    EXPECT_NE(portd.Log().find("stopped after 2 requests"), std::string::npos) << portd.Log();
-    EXPECT_EQ(os.DriverOpen("\\\\.\\TarnDev", 0xC0000000, 3, 3, 0), platform::kInvalidHandle);
-    EXPECT_NE(::access(Socket(dir).c_str(), F_OK), 0);
-
-    PortdProcess named({"--windir", dir.path(), "--device", "OtherDev"}, dir / "named.log");
-    ASSERT_TRUE(named.WaitServing(Socket(dir, "OtherDev"))) << named.Log();
-    EXPECT_FALSE(SocketAnswers(Socket(dir)));
-    EXPECT_EQ(named.Stop(SIGINT), 0);
-    EXPECT_NE(::access(Socket(dir, "OtherDev").c_str(), F_OK), 0);
-}
+std::string Socket(const TempDir& dir) { return dir / "dev/TarnDev"; }
 
 TEST(PortdProgram, WhatItCannotServeIsReported) {
     if (!PortdAvailable()) GTEST_SKIP() << "kestrel-portd was not built";

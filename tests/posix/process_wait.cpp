@@ -8,30 +8,13 @@
 #include <thread>
 
 namespace kestrel_test {
-namespace {
-
-int ExitCode(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
-}
-
-}  // namespace
-
-bool TryReap(pid_t pid, int* exitCode) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) != pid) return false;
-    *exitCode = ExitCode(status);
-    return true;
-}
 
 int WaitForExit(pid_t pid, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
-    while (true) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
+    for (pid_t done; (done = ::waitpid(pid, &status, WNOHANG)) != pid;) {
         if (done < 0 && errno != EINTR) return -1;
+        if (timeoutMs == 0) return -2;
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(pid, SIGKILL);
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -40,7 +23,7 @@ int WaitForExit(pid_t pid, int timeoutMs) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return ExitCode(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace kestrel_test

@@ -6,9 +6,8 @@
 namespace kestrel_test {
 
 // The exit code, 128 + the signal number when a signal ended it, or -1
-// when it had not ended in time (it is then killed and reaped).
+// when it had not ended in time (it is then killed and reaped). With
+// timeoutMs 0 it only looks: -2 while the process runs.
 int WaitForExit(pid_t pid, int timeoutMs);
-// Reaps the process if it has ended, storing the code as above.
-bool TryReap(pid_t pid, int* exitCode);
 
 }  // namespace kestrel_test

@@ -1,35 +1,25 @@
 #include "posix/temp_dir.h"
 
 #include <ftw.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace kestrel_test {
-namespace {
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    std::remove(path);
-    return 0;
-}
-
-}  // namespace
 
 TempDir::TempDir() {
-    // Short: socket paths inside it must fit sockaddr_un.
-    std::string pattern = "/tmp/kst-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = buffer.data();
+    char pattern[] = "/tmp/kst-XXXXXX";  // short: socket paths inside it must fit sockaddr_un
+    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
 }
 
-TempDir::~TempDir() { ::nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+TempDir::~TempDir() {
+    ::nftw(path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return std::remove(path), 0; }, 16,
+           FTW_DEPTH | FTW_PHYS);
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -38,9 +28,6 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 }  // namespace kestrel_test
