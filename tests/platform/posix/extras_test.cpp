@@ -6,16 +6,16 @@
 
 #include <fstream>
 
-#include "platform/place.h"
+#include "platform/posix/contract_place.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/profile.h"
 
 namespace {
 
-TEST(PosixExtras, ProfileAndRegistryTextFormsAndFailedWrites) {
-    auto place = contract::NewPlace();
-    platform::Os& os = place->Os();
-    const std::string ini = place->PrivateFile("HVNACC32.INI");
+TEST(PosixExtras, ProfileAndRegistryTextFormsFailedWritesAndErrorTexts) {
+    Place place;
+    platform::Os& os = place.os;
+    const std::string ini = place.WindowsDirFile("HVNACC32.INI");
     std::ofstream(ini) << "; kept\r\n[ Config ]\r\n  Lpt =  3 \r\n[M9S01]\r\n@DESC=\"quoted\"\r\n";
     char text[32];
     EXPECT_EQ(os.ProfileString(" m9s01 ", " @desc", "", text, sizeof text, ini.c_str()), 6u);
@@ -27,22 +27,20 @@ TEST(PosixExtras, ProfileAndRegistryTextFormsAndFailedWrites) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(std::ifstream(ini).rdbuf()), {}).find("; kept"), 0u);
     EXPECT_EQ(platform::posix::ParseProfileInt("0x1F"), 31u);
     EXPECT_EQ(platform::posix::ParseProfileInt("-1"), 0xFFFFFFFFu);
-    const std::string blocked = place->PrivateFile("BLOCKED.INI");  // nothing renames over a directory
+    const std::string blocked = place.WindowsDirFile("BLOCKED.INI");  // nothing renames over a directory
     ASSERT_EQ(::mkdir(blocked.c_str(), 0755), 0);
     EXPECT_FALSE(os.ProfileWrite("S", "K", "v", blocked.c_str()));
     EXPECT_NE(os.LastError(), 0u);
     EXPECT_FALSE(os.ProfileWrite(nullptr, "K", "v", ini.c_str()));
 
-    place->PutRegistryValue("SOFTWARE\\K", "Good", {1});
-    std::ofstream(place->WindowsDirFile("registry.txt"), std::ios::app) << "Broken = 0g 11\n";
+    place.PutRegistryValue("SOFTWARE\\K", "Good", {1});
+    std::ofstream(place.WindowsDirFile("registry.txt"), std::ios::app) << "Broken = 0g 11\n";
     platform::RegKey key = os.RegOpen(nullptr, "SOFTWARE\\K");
     std::uint32_t size = sizeof text;
     EXPECT_TRUE(os.RegQuery(key, "Good", reinterpret_cast<std::uint8_t*>(text), &size));
     EXPECT_FALSE(os.RegQuery(key, "Broken", reinterpret_cast<std::uint8_t*>(text), &size));
     os.RegClose(key);
-}
 
-TEST(PosixExtras, ErrorTexts) {
     using namespace platform::posix;
     char buffer[64] = "x";
     EXPECT_EQ(FormatSystemMessage(2, buffer, sizeof buffer), 42u);
