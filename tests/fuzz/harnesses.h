@@ -1,8 +1,7 @@
-// Arbitrary bytes as a unit's replies (or as an INI file) through the real
-// add-in code, with the rules every outcome must keep: nothing written past
-// a caller's buffer, texts terminated, results in their ranges, the mutex
-// released, the record sane. Shared by the libFuzzer targets and the unit
-// tests that replay the corpus. Each returns false when a rule broke.
+// Arbitrary bytes as a unit's replies (or as an INI file) through the real add-in code, with the rules
+// every outcome must keep: nothing written past a caller's buffer, texts terminated, results in their
+// ranges, the mutex released, the record sane. Shared by the libFuzzer targets and the unit tests that
+// replay the corpus. Each returns false when a rule broke.
 #pragma once
 
 #include <cstddef>

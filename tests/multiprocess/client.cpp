@@ -1,12 +1,9 @@
 // The one client role: the add-in in a process of its own, driven by verbs,
-// one a line, each answered with one line. With "<marker> <slot>
-// <incarnation>" as its argument it also runs random operations in two
-// threads until "stop", each answer checked at once.
+// one a line, each answered with one line.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <random>
 #include <sstream>
 
 #include "addin/kestrel.h"
@@ -33,10 +30,7 @@ struct Client {
     Kestrel addin;
     platform::Os& os = platform::os();
     std::vector<std::unique_ptr<TMutexAccess>> taken;  // by the verb thread only
-    std::atomic<bool> stop{false};
-    std::atomic<std::uint64_t> operations{0}, errors{0};
     std::string Do(const std::string& line);
-    void Work(int slot, int incarnation, int thread);
 };
 
 // Verbs with their integer arguments (a[0..]) and a word (w).
@@ -114,88 +108,15 @@ std::string Client::Do(const std::string& line) {
     return found == kVerbs.end() ? "unknown verb: " + line : found->second(*this, a, word);
 }
 
-const int kInputs[][2] = {{9, 1}, {9, 2}, {12, 1}, {12, 2}, {12, 3}, {12, 4}};
-const char* const kCommands[] = {"SHOW_VERS", "SHOW_FEAT", "SHOW_CONF_MASK", "SHOW_ACTI", "SHOW_CONF", "SHOW_FEAT_EXTE"};
-
-// Random operations on the demo chain. Values and channel words are each
-// writer's own (channel words of stopped inputs only, so counting cannot
-// change them); locks have many writers, so their pairs run under a hold.
-void Client::Work(int slot, int incarnation, int thread) {
-    std::mt19937 random(static_cast<std::uint32_t>(incarnation * 7919 + slot * 131 + thread));
-    const std::string me = N(slot) + "_" + N(thread);
-    for (std::uint32_t seq = 0; !stop; ++seq) {
-        unsigned pick = random() % 100;
-        const int* t = kInputs[random() % 6];
-        const int mcb = t[0], det = t[1];
-        std::string where = N(mcb) + " " + N(det) + " ", write, read, want = "1 0";
-        bool hold = false;
-        if (pick < 20) {
-            std::string command = kCommands[random() % (mcb == 9 ? 6 : 4)];
-            read = "raw " + where + command;
-            want = "1 0 " + ExpectedReply(mcb, det, command);
-        } else if (pick < 35) {
-            std::string view = N(mcb == 9 ? random() % 2 : 0);
-            read = random() % 3 ? "roi " + where + N(random() % 4096) + " " + N(1 + random() % 64) + " " + view
-                                : "clear " + where + view;
-        } else if (pick < 55) {
-            where = det == 1 ? "9 2 " : mcb == 9 ? "12 3 " : "12 4 ";
-            std::string start = N(64 + 8 * (2 * slot + thread)) + " 8 ";
-            std::uint32_t seed = static_cast<std::uint32_t>(incarnation) * 1000003u + thread * 7777u + seq;
-            write = "setwords " + where + start + N(seed);
-            read = "words " + where + start;
-            want = WordsText(seed, 8);
-        } else if (pick < 65) {
-            where = N(mcb) + (det % 2 ? " 1 " : " 2 ");
-            std::uint32_t number = static_cast<std::uint32_t>(incarnation * 2 + thread) * 100000u + seq % 100000u;
-            want = N(number) + " " + SealedValue("L" + N(number), number);
-            write = "setlock " + where + want;
-            read = "lock " + where;
-            hold = true;  // nobody may come between the write and the read
-        } else {
-            where = mcb == 9 ? where : det % 2 ? "12 1 " : "12 3 ";
-            want = SealedValue("v" + N(incarnation) + "." + me + "." + N(seq), seq * 2654435761u + slot);
-            write = "set " + where + "K" + me + " " + want;
-            read = "value " + where + "K" + me;
-            hold = random() % 4 == 0;  // the pair under one hold, nested
-        }
-        if (hold) Do("hold");
-        std::string wrote = write.empty() ? "1" : Do(write), got = Do(read);
-        if (hold) Do("release");
-        if (wrote != "1" || got != want) {
-            ++errors;
-            std::fprintf(stderr, "%s / %s: \"%s\", \"%s\", wanted \"%s\"\n", write.c_str(), read.c_str(),
-                         wrote.c_str(), got.c_str(), want.c_str());
-        }
-        ++operations;
-    }
-}
-
 }  // namespace
 
-// Argument: empty (opens the add-in), "closed", or "<marker> <slot>
-// <incarnation>": opens, creates the marker file and works until "stop".
+// Argument: empty (opens the add-in) or "closed".
 KESTREL_ROLE(Client) {
     Client client;
-    std::istringstream arg(channel.arg);
-    std::string marker;
-    int slot = 0, incarnation = 0;
-    std::vector<std::thread> workers;
     if (channel.arg != "closed") client.addin.Open();
-    if (arg >> marker >> slot >> incarnation) {
-        WriteText(marker, "opened");
-        for (int thread = 0; thread < 2; ++thread)
-            workers.emplace_back([&client, slot, incarnation, thread] { client.Work(slot, incarnation, thread); });
-    }
     channel.Send("ready");
-    for (std::string line; !(line = channel.Receive()).empty() && line != "exit";) {
-        if (line != "stop") {
-            channel.Send(client.Do(line));
-            continue;
-        }
-        client.stop = true;
-        for (std::thread& worker : workers) worker.join();
-        channel.Send("stopped " + N(client.operations) + " " + N(client.errors));
-    }
+    for (std::string line; !(line = channel.Receive()).empty() && line != "exit";)
+        channel.Send(client.Do(line));
     client.taken.clear();
     client.addin.Close();
     return 0;

@@ -1,10 +1,8 @@
-// The shared block and the mutex are built by exactly one first opener,
-// zero-filled whenever nobody holds them, whatever the last holder did.
-// Sixteen processes load the add-in at once, over and over, the first of
-// them stopped at a step of mapping the block or the mutex (or killed after
-// a random time) and killed; between rounds the files are scribbled on, as
-// a crash of the last holder could leave them. KESTREL_FIRST_OPENER_ROUNDS
-// sets the number of rounds (default 8).
+// The shared block and the mutex are built by exactly one first opener, zero-filled whenever nobody holds
+// them, whatever the last holder did. Sixteen processes load the add-in at once, over and over, the first
+// of them stopped at a step of mapping the block or the mutex (or killed after a random time) and killed;
+// between rounds the files are scribbled on, as a crash of the last holder could leave them.
+// KESTREL_FIRST_OPENER_ROUNDS sets the number of rounds (default 8).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>

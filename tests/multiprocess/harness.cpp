@@ -190,13 +190,11 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
     service_.reset(new portd::Service(*chain_, claim_.listener(), stop_[0]));
     service_->onRequest = [this](std::uint64_t connection, std::uint32_t, const std::uint8_t*, std::uint32_t) {
         pid_t holder = HolderPid();
-        ++requests_;
         std::lock_guard<std::mutex> guard(lock_);
         pid_t& speaker = speakers_[connection];
         if (speaker == 0) speaker = holder;
-        // The next owner of an abandoned mutex has it before the dead one's
-        // last request, sent while it held it, has been taken; that request
-        // may come until the new owner speaks itself.
+        // The next owner of an abandoned mutex has it before the dead one's last request, sent while it
+        // held it, has been taken; that request may come until the new owner speaks itself.
         if (holder == 0 || (speaker != holder && holder == spoken_))
             faults_.push_back("a request on connection " + std::to_string(connection) + " of process " +
                               std::to_string(speaker) + " while process " + std::to_string(holder) +

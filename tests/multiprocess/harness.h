@@ -1,8 +1,6 @@
-// The multi-process harness. Child processes are this test program started
-// again in a named role, talking to the parent in lines over two pipes. A
-// served system is a private Windows directory set up as an installed
-// system with the demo chain served in this process, which watches every
-// driver request.
+// The multi-process harness. Child processes are this test program started again in a named role, talking
+// to the parent in lines over two pipes. A served system is a private Windows directory set up as an
+// installed system with the demo chain served in this process, which watches every driver request.
 #pragma once
 
 #include <sys/types.h>
@@ -69,9 +67,8 @@ private:
     std::string log_, pending_;
 };
 
-// The served system. The parent holds the shared block and the add-in's
-// mutex from the start, and sees for each driver request which process
-// holds the mutex (the holder's process id kept beside it).
+// The served system. The parent holds the shared block and the add-in's mutex from the start, and sees for
+// each driver request which process holds the mutex (the holder's process id kept beside it).
 class ServedSystem {
 public:
     // Without `serve` nothing listens on the device: a program may.
@@ -88,10 +85,9 @@ public:
     // on, and kills it as the driver takes request number `n` (0: never).
     void KillAtRequest(pid_t pid, int n);
     int Requests() const { return victimRequests_; }
-    std::uint64_t AllRequests() const { return requests_; }
-    // Requests sent while nobody, or a process other than the one that
-    // spoke before on that connection, held the mutex; commands a unit took
-    // that no client sends; table selections that do not describe the units.
+    // Requests sent while nobody, or a process other than the one that spoke before on that connection,
+    // held the mutex; commands a unit took that no client sends; table selections that do not describe the
+    // units.
     std::vector<std::string> Faults();
     std::string Probed(int mcb);  // what the probe put in the table
     std::string UnitValue(int mcb, int det, const std::string& name);
@@ -113,7 +109,6 @@ private:
     std::vector<std::string> faults_;
     std::atomic<pid_t> victim_{0};
     std::atomic<int> victimRequests_{0}, killAt_{0};
-    std::atomic<std::uint64_t> requests_{0};
 };
 
 // What the demo chain answers to a command for one of its detectors.

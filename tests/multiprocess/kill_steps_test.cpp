@@ -1,11 +1,9 @@
-// A client killed at the steps of an operation: at its driver requests (the
-// service kills it as it takes the n-th) or at the steps of an INI write
-// (it ends itself there). It holds the add-in's mutex from before the
-// operation; another client already waits for it, and must then have it,
-// find the table as the probe left it and the selections true,
-// and see the value being written old or new, never anything else.
-// By default each operation is killed at about six steps spread over it;
-// KESTREL_KILL_STRIDE=1 kills at every one.
+// A client killed at the steps of an operation: at its driver requests (the service kills it as it takes
+// the n-th) or at the steps of an INI write (it ends itself there). It holds the add-in's mutex from before
+// the operation; another client already waits for it, and must then have it, find the table as the probe
+// left it and the selections true, and see the value being written old or new, never anything else. By
+// default each operation is killed at about six steps spread over it; KESTREL_KILL_STRIDE=1 kills at every
+// one.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>

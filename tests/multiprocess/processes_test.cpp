@@ -95,9 +95,9 @@ KESTREL_ROLE(ThreadOwner) {
     return 3;
 }
 
-// The next owner of an abandoned mutex takes it once the owner's process
-// has ended (its driver connection closed with it), promptly then; with the
-// wait capped at 20 s, "promptly" can have a bound a loaded machine keeps.
+// The next owner of an abandoned mutex takes it once the owner's process has ended (its driver connection
+// closed with it), promptly then; with the wait capped at 20 s, "promptly" can have a bound a loaded
+// machine keeps.
 TEST(AddinProcesses, TheNextOwnerWaitsForEveryThreadOfTheDeadOwnersProcess) {
     for (const char* how : {"", "leader"}) {
         TempDir dir;

@@ -1,6 +1,5 @@
-// What the add-in needs from every platform layer, one source for all of
-// them: built against the POSIX layer natively and against the Win32 layer
-// under Wine.
+// What the add-in needs from every platform layer, one source for all of them: built against the POSIX
+// layer natively and against the Win32 layer under Wine.
 #include <gtest/gtest.h>
 
 #include <atomic>

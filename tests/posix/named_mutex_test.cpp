@@ -1,6 +1,5 @@
-// The self-check of a new named mutex must fail for each missing attribute,
-// or it proves nothing; what the first opener built passes it in place.
-// The mutex's contract is in tests/platform, between processes in
+// The self-check of a new named mutex must fail for each missing attribute, or it proves nothing; what the
+// first opener built passes it in place. The mutex's contract is in tests/platform, between processes in
 // tests/multiprocess.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// A private directory for one test, removed with everything in it at the
-// end. Each test's own Windows directory: tests never meet through the
-// shared block, the mutexes or the sockets.
+// A private directory for one test, removed with everything in it at the end. Each test's own Windows
+// directory: tests never meet through the shared block, the mutexes or the sockets.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
-// The platform double: a fake clock that Sleep advances, in-memory profile
-// and registry, captured debug output, a counting in-process mutex and a
-// driver wired straight to the simulator.
+// The platform double: a fake clock that Sleep advances, in-memory profile and registry, captured debug
+// output, a counting in-process mutex and a driver wired straight to the simulator.
 #pragma once
 
 #include <atomic>

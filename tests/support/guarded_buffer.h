@@ -1,7 +1,6 @@
-// A caller's buffer of exactly the size it claims, between two runs of guard
-// bytes: a write outside it changes a guard, which Intact() reports; under
-// AddressSanitizer the guards are poisoned too, so a stray access stops the
-// test where it happens.
+// A caller's buffer of exactly the size it claims, between two runs of guard bytes: a write outside it
+// changes a guard, which Intact() reports; under AddressSanitizer the guards are poisoned too, so a stray
+// access stops the test where it happens.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,5 @@
-// The whole add-in on a simulated chain: the platform double, a chain of
-// simulated MCBs on the same fake clock, the emulated driver behind the
-// device paths, and one add-in object.
+// The whole add-in on a simulated chain: the platform double, a chain of simulated MCBs on the same fake
+// clock, the emulated driver behind the device paths, and one add-in object.
 #pragma once
 
 #include <array>

@@ -80,9 +80,8 @@ std::string Overrun(std::initializer_list<fake::GuardedBuffer*> buffers) {
     return "";
 }
 
-// A driver request as text: the code, the input in 4-byte groups as they lie
-// in memory, the output length; a Windows 95 write's flat address is shown
-// as "*" and the bytes it pointed at.
+// A driver request as text: the code, the input in 4-byte groups as they lie in memory, the output length;
+// a Windows 95 write's flat address is shown as "*" and the bytes it pointed at.
 std::string Request(const fake::FakeOs::Request& r) {
     auto bytes = [](const std::uint8_t* p, std::size_t n) {
         std::string text;

@@ -1,6 +1,5 @@
-// The scenario runner: a chain in the simulator's configuration format, a
-// script of operations on the add-in, faults and clock steps, and the
-// transcript they give (see tests/unit/scenario_test.cpp).
+// The scenario runner: a chain in the simulator's configuration format, a script of operations on the
+// add-in, faults and clock steps, and the transcript they give (see tests/unit/scenario_test.cpp).
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
-// Every mistake a user can make ends with a message and the exit code a
-// script can rely on (1 refused, 2 bad usage or input, 3 a missing
-// environment); never a crash.
+// Every mistake a user can make ends with a message and the exit code a script can rely on (1 refused, 2
+// bad usage or input, 3 a missing environment); never a crash.
 #include <dlfcn.h>
 
 #include <cstring>

@@ -8,10 +8,9 @@
 
 namespace kestrel_tool_test {
 
-// MCB 9: a segment unit, two stopped inputs of 2048 channels with 100 s and
-// 250 s of counts. MCB 12: a four-device unit of 16384 channels per device
-// (what the add-in assumes of one), device 3 stopped with 50 s of counts.
-// Data masks 0x00FFFFFF; no start times; named values in the INI file.
+// MCB 9: a segment unit, two stopped inputs of 2048 channels with 100 s and 250 s of counts. MCB 12: a
+// four-device unit of 16384 channels per device (what the add-in assumes of one), device 3 stopped with 50
+// s of counts. Data masks 0x00FFFFFF; no start times; named values in the INI file.
 inline const char* const kStoppedChain =
     "[unit 9]\nversion = 0919-005\ndetectors = 2\nchannels = 2048\ndata_mask = 0x00FFFFFF\naux_mask = 0xFF000000\n"
     "[unit 9 detector 1]\nlive_ms = 100000\n[unit 9 detector 2]\nlive_ms = 250000\n"

@@ -41,16 +41,5 @@ TEST(KestrelDemo, RunsInAnEmptyDirectoryAndLeavesValidExports) {
     EXPECT_EQ(WindirLeft(run.out), "");
 }
 
-// Ctrl-C in the middle of a run ends it with 130 and leaves no simulated
-// system behind in the temporary directory.
-TEST(KestrelDemo, AnInterruptedRunLeavesNothingBehind) {
-    kestrel_test::TempDir scratch, tmp;
-    std::vector<std::string> args{"demo", "--out", scratch / "out", "--seconds", "20"};
-    ToolRun run = RunToolInterrupted(args, {"", "", {{"TMPDIR", tmp.path()}}}, scratch.path(), "waiting 20.0 s");
-    EXPECT_EQ(run.exitCode, 130) << Describe(args, run);
-    EXPECT_NE(run.out.find("windows directory   " + tmp.path() + "/kestrel-"), std::string::npos) << run.out;
-    EXPECT_EQ(WindirLeft(run.out), "");
-}
-
 }  // namespace
 }  // namespace kestrel_tool_test

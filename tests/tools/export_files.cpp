@@ -10,9 +10,8 @@
 namespace kestrel_tool_test {
 namespace {
 
-// The N42.42-2011 schema's rules for the parts of a document kestrel
-// writes: the content model of each element (children in order, with
-// their counts; required attributes), then the leaf values' types.
+// The N42.42-2011 schema's rules for the parts of a document kestrel writes: the content model of each
+// element (children in order, with their counts; required attributes), then the leaf values' types.
 constexpr int kMany = 1 << 30;
 struct Child { const char* name; int min, max; };
 struct Model { std::vector<Child> children; std::vector<const char*> attributes; };

@@ -1,6 +1,5 @@
-// Failures the tool must never pass off as success, nor wait through in
-// silence: a driver service that dies or stops, a stopped client holding
-// the MCB mutex, output that cannot be written, a lock of another owner.
+// Failures the tool must never pass off as success, nor wait through in silence: a driver service that dies
+// or stops, a stopped client holding the MCB mutex, output that cannot be written, a lock of another owner.
 #include <gtest/gtest.h>
 
 #ifdef KESTREL_PORTD_PROGRAM

@@ -59,15 +59,6 @@ ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& env
     return Finish(Start(args, environment, scratch), scratch, timeoutMs);
 }
 
-ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
-                           const std::string& scratch, const std::string& interruptAfter) {
-    pid_t pid = Start(args, environment, scratch);
-    for (int waited = 0; waited < kToolTimeoutMs && ReadText(scratch + "/tool.out").find(interruptAfter) == std::string::npos; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::kill(pid, SIGINT);  // an early end left it a zombie: no harm
-    return Finish(pid, scratch, kToolTimeoutMs);
-}
-
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run) {
     std::string text = "kestrel";
     for (const std::string& arg : args) text += " '" + arg + "'";

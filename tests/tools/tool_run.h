@@ -1,6 +1,5 @@
-// Running the kestrel program as a user does (a process with arguments,
-// its own Windows directory and working directory, its output captured),
-// and reading back what it exported.
+// Running the kestrel program as a user does (a process with arguments, its own Windows directory and
+// working directory, its output captured), and reading back what it exported.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,11 +26,8 @@ struct ToolEnvironment {
 constexpr int kToolTimeoutMs = 30000;
 
 // Runs the program with `args`; its output goes to files in `scratch`.
-// With `interruptAfter`, SIGINT goes to it once its output holds that.
 ToolRun RunTool(const std::vector<std::string>& args, const ToolEnvironment& environment,
                 const std::string& scratch, int timeoutMs = kToolTimeoutMs);
-ToolRun RunToolInterrupted(const std::vector<std::string>& args, const ToolEnvironment& environment,
-                           const std::string& scratch, const std::string& interruptAfter);
 
 // The command line and what it did, for failure messages.
 std::string Describe(const std::vector<std::string>& args, const ToolRun& run);

@@ -1,6 +1,5 @@
-// The add-in object's frame: the mutex across threads and its failures,
-// the trace buffer, the deleting destructor. (Open counts, hooks and every
-// operation's release of the mutex are in the scenarios.)
+// The add-in object's frame: the mutex across threads and its failures, the trace buffer, the deleting
+// destructor. (Open counts, hooks and every operation's release of the mutex are in the scenarios.)
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,6 +1,5 @@
-// Every seed and kept crash input of the fuzz targets through its harness,
-// and seeds cut and changed at random, so that the default run (with the
-// sanitizers) meets hostile replies too.
+// Every seed and kept crash input of the fuzz targets through its harness, and seeds cut and changed at
+// random, so that the default run (with the sanitizers) meets hostile replies too.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,12 +1,10 @@
-// Scenario files (tests/golden/scenarios/*.txt): a chain in the simulator's
-// own configuration format, a script of operations, and the transcript they
-// must give: results, trace lines, the commands each unit took, the fake
-// time each step took and, where asked for, the driver requests themselves.
-// Every script runs with the NT driver and with the Windows 95 VxD; both must
-// give the same transcript apart from times and the driver's start-up
-// ("protocol nt" or "protocol win95" runs one; "protocol each" keeps one
-// transcript per protocol, for the driver requests). A [matrix] block
-// runs every operation under every fault at every stage, one line a cell.
+// Scenario files (tests/golden/scenarios/*.txt): a chain in the simulator's own configuration format, a
+// script of operations, and the transcript they must give: results, trace lines, the commands each unit
+// took, the fake time each step took and, where asked for, the driver requests themselves. Every script
+// runs with the NT driver and with the Windows 95 VxD; both must give the same transcript apart from times
+// and the driver's start-up ("protocol nt" or "protocol win95" runs one; "protocol each" keeps one
+// transcript per protocol, for the driver requests). A [matrix] block runs every operation under every
+// fault at every stage, one line a cell.
 //
 // After a deliberate change, rewrite the transcripts with
 //     KESTREL_UPDATE_GOLDEN=1 <unit test program> --gtest_filter='Scenario*'

@@ -49,9 +49,8 @@ TEST(AddinDll, TheProductFileLoadsWithTheMutexAndAZeroBlockTheLastUnloadDropsThe
     }
 }
 
-// The peer reports in the shared table the open count at its load, after
-// its Open and after its Close, then takes the add-in's mutex, says so
-// there too, and waits to be killed.
+// The peer reports in the shared table the open count at its load, after its Open and after its Close, then
+// takes the add-in's mutex, says so there too, and waits to be killed.
 int Peer() {
     AddinDll addin;
     if (!addin.Loaded()) return 10;

@@ -1,6 +1,6 @@
-// The shipped kestrel.dll on the simulated chain: a host session through
-// the slots in either driver protocol, the DLL's imports of the kernel calls
-// that reach the port driver served by stand-ins over the simulator.
+// The shipped kestrel.dll on the simulated chain: a host session through the slots in either driver
+// protocol, the DLL's imports of the kernel calls that reach the port driver served by stand-ins over the
+// simulator.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,10 +30,9 @@ struct Simulated {
     std::unique_ptr<sim::EmulatedDriver> driver;  // while open
 } g_sim;
 
-// The caller's bytes behind a Windows 95 write request's flat address. The
-// add-in writes from its stack: on 32-bit the flat address is the real one;
-// on 64-bit it holds the low half of one, and the stack gives the rest.
-// Any other address is refused, and the session fails.
+// The caller's bytes behind a Windows 95 write request's flat address. The add-in writes from its stack: on
+// 32-bit the flat address is the real one; on 64-bit it holds the low half of one, and the stack gives the
+// rest. Any other address is refused, and the session fails.
 const std::uint8_t* ResolveFlat(std::uint32_t flat, std::uint32_t length) {
     auto tib = reinterpret_cast<const NT_TIB*>(::NtCurrentTeb());
     auto low = reinterpret_cast<std::uintptr_t>(tib->StackLimit);

@@ -32,6 +32,8 @@ TEST(PosixExtras, ProfileAndRegistryTextFormsFailedWritesAndErrorTexts) {
     EXPECT_FALSE(os.ProfileWrite("S", "K", "v", blocked.c_str()));
     EXPECT_NE(os.LastError(), 0u);
     EXPECT_FALSE(os.ProfileWrite(nullptr, "K", "v", ini.c_str()));
+    EXPECT_NE(os.HostFunction("strlen"), nullptr);  // the loading program's functions are found
+    EXPECT_EQ(os.HostFunction(nullptr), nullptr);
 
     place.PutRegistryValue("SOFTWARE\\K", "Good", {1});
     std::ofstream(place.WindowsDirFile("registry.txt"), std::ios::app) << "Broken = 0g 11\n";

@@ -1,6 +1,5 @@
-// The contract test's place on Windows: the real system, with files of
-// unique names in the Windows directory and a key of its own below
-// HKEY_LOCAL_MACHINE, removed at the end.
+// The contract test's place on Windows: the real system, with files of unique names in the Windows
+// directory and a key of its own below HKEY_LOCAL_MACHINE, removed at the end.
 #pragma once
 
 #include <atomic>
