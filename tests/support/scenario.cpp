@@ -80,6 +80,13 @@ std::string Overrun(std::initializer_list<fake::GuardedBuffer*> buffers) {
     return "";
 }
 
+// SetROI and ClearROI take the same arguments and answer alike.
+std::string Roi(Kestrel& addin, decltype(&Kestrel::SetROI) op, const Args& a) {
+    fake::GuardedBuffer err(4), st(4);
+    const std::int32_t result = (addin.*op)(I(a, 1), I(a, 2), U(a, 3), U(a, 4), I(a, 5), err.int32(), st.int32());
+    return S(result) + " err=" + S(*err.int32()) + " st2=" + S(*st.int32()) + Overrun({&err, &st});
+}
+
 // A driver request as text: the code, the input in 4-byte groups as they lie in memory, the output length;
 // a Windows 95 write's flat address is shown as "*" and the bytes it pointed at.
 std::string Request(const fake::FakeOs::Request& r) {
@@ -264,20 +271,8 @@ const std::map<std::string, Verb>& Verbs() {
              const bool ok = w.rig.addin.GetDetectorId(I(a, 1), I(a, 2), &id, &isDefault);
              return S(ok) + " " + S(id) + " default=" + S(isDefault);
          }},
-        {"setroi",
-         [](World& w, const Args& a) {
-             fake::GuardedBuffer err(4), st(4);
-             const std::int32_t result =
-                 w.rig.addin.SetROI(I(a, 1), I(a, 2), U(a, 3), U(a, 4), I(a, 5), err.int32(), st.int32());
-             return S(result) + " err=" + S(*err.int32()) + " st2=" + S(*st.int32()) + Overrun({&err, &st});
-         }},
-        {"clearroi",
-         [](World& w, const Args& a) {
-             fake::GuardedBuffer err(4), st(4);
-             const std::int32_t result =
-                 w.rig.addin.ClearROI(I(a, 1), I(a, 2), U(a, 3), U(a, 4), I(a, 5), err.int32(), st.int32());
-             return S(result) + " err=" + S(*err.int32()) + " st2=" + S(*st.int32()) + Overrun({&err, &st});
-         }},
+        {"setroi", [](World& w, const Args& a) { return Roi(w.rig.addin, &Kestrel::SetROI, a); }},
+        {"clearroi", [](World& w, const Args& a) { return Roi(w.rig.addin, &Kestrel::ClearROI, a); }},
         {"getdata",
          [](World& w, const Args& a) {
              const std::int32_t count = I(a, 4);
