@@ -52,7 +52,11 @@ TEST(Slots, EveryOperationAtItsFixedPositionAndTheFieldsInOrder) {
     EXPECT_EQ(addin.pMcbTable, os.shared.records);
     EXPECT_EQ(addin.pnSystemOpenCount, &os.shared.nSystemOpenCount);
     // Through the raw table, as the host calls.
+#if defined(__i386__)
+    using Count = std::int32_t(__attribute__((thiscall)) *)(LocalAddin*, std::int32_t);  // `this` in ECX
+#else
     using Count = std::int32_t (*)(LocalAddin*, std::int32_t);
+#endif
     os.shared.records[0].nMailboxType = 5;
     os.shared.records[0].nDetectors = 7;
     EXPECT_EQ(reinterpret_cast<Count>((*reinterpret_cast<void***>(&addin))[13])(&addin, 9), 7);
