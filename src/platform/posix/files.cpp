@@ -129,6 +129,80 @@ int OpenAt(int dir, const std::string& name, int flags, mode_t mode = 0) {
     return fd;
 }
 
+// `prefix` and six letters: a name not taken yet, probably (O_EXCL, or
+// mkdir, makes sure).
+std::string FreshName(const std::string& prefix) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) << 32 ^ counter.fetch_add(1) ^
+                         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    }
+    return name;
+}
+
+// A new file (or directory) in `dir`, of a fresh name beginning with
+// `prefix` (in *name), given its keeper's group and mode.
+UniqueFd MakeNew(int dir, const std::string& prefix, Keeper keeper, bool directory, std::string* name) {
+    struct stat dirInfo, info;
+    if (::fstat(dir, &dirInfo) != 0) return UniqueFd();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = FreshName(prefix);
+        UniqueFd made;
+        if (!directory) {
+            made.reset(OpenAt(dir, *name, O_RDWR | O_CREAT | O_EXCL, 0600));
+        } else if (::mkdirat(dir, name->c_str(), 0700) == 0) {
+            made.reset(OpenAt(dir, *name, O_RDONLY | O_DIRECTORY));
+            // Still ours and empty: the one just made, not something put in
+            // its place meanwhile.
+            if (made.valid() && (::fstat(made.get(), &info) != 0 || info.st_uid != ::geteuid() || info.st_nlink != 2))
+                made.reset(), errno = EEXIST;
+        }
+        if (made.valid()) {
+            const gid_t group = keeper == Keeper::Group || directory ? dirInfo.st_gid : kNoGroup;
+            if (Give(made.get(), group, directory ? DirectoryMode(keeper) : FileMode(keeper))) return made;
+            int error = errno;
+            ::unlinkat(dir, name->c_str(), directory ? AT_REMOVEDIR : 0);
+            errno = error;
+            return UniqueFd();
+        }
+        if (errno != EEXIST) return UniqueFd();
+    }
+    return UniqueFd();
+}
+
+// Puts what MakeNew made (`fd`, at `temp`) at `name`, whole, so that no one
+// ever finds it before it has its group and mode: renamed there unless the
+// name is taken. False otherwise, the temporary removed; errno EEXIST when
+// the name is taken.
+bool Publish(int dir, const std::string& temp, const std::string& name, int fd, bool directory) {
+    if (::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE) != 0) {
+        int error = errno;
+        // A file system without the no-replace rename: a second link, then
+        // the temporary's removed (a file has two names for a moment).
+        if (!directory && (error == EINVAL || error == ENOSYS) &&
+            ::linkat(dir, temp.c_str(), dir, name.c_str(), 0) == 0) {
+            ::unlinkat(dir, temp.c_str(), 0);
+            return true;
+        }
+        if (error == EINVAL || error == ENOSYS) error = errno;
+        ::unlinkat(dir, temp.c_str(), directory ? AT_REMOVEDIR : 0);
+        errno = error;
+        return false;
+    }
+    // The temporary name could have been given to something else before
+    // the rename: then what is at `name` is not ours, and is checked.
+    struct stat mine, there;
+    if (::fstat(fd, &mine) == 0 && ::fstatat(dir, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        mine.st_ino == there.st_ino && mine.st_dev == there.st_dev)
+        return true;
+    errno = EEXIST;
+    return false;
+}
+
 }  // namespace
 
 UniqueFd OpenDirectory(const std::string& path) {
@@ -152,64 +226,38 @@ UniqueFd OpenKestrelDirectory(const std::string& windir, std::string* why) {
 
 UniqueFd OpenSubdirectory(int parent, const std::string& name, const std::string& shown, Keeper keeper,
                           std::string* why) {
-    const bool made = ::mkdirat(parent, name.c_str(), 0700) == 0;
-    if (!made && errno != EEXIST) return Failed(parent, name, shown, keeper, true, why);
-    UniqueFd dir(OpenAt(parent, name, O_RDONLY | O_DIRECTORY));
-    if (!dir.valid()) return Failed(parent, name, shown, keeper, true, why);
-    struct stat info, parentInfo;
-    // Still ours and empty: the one just made, not something put in its
-    // place meanwhile.
-    if (made && ::fstat(dir.get(), &info) == 0 && info.st_uid == ::geteuid() && info.st_nlink == 2 &&
-        ::fstat(parent, &parentInfo) == 0) {
-        if (!Give(dir.get(), parentInfo.st_gid, DirectoryMode(keeper)))
-            return Refuse(why, shown + ": " + std::strerror(errno), errno);
-        return dir;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        UniqueFd dir(OpenAt(parent, name, O_RDONLY | O_DIRECTORY));
+        if (dir.valid()) return Checked(std::move(dir), parent, shown, keeper, true, Use::Keep, why);
+        if (errno != ENOENT) return Failed(parent, name, shown, keeper, true, why);
+        std::string temp;
+        dir = MakeNew(parent, "." + name + ".new", keeper, true, &temp);
+        if (!dir.valid()) return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        if (Publish(parent, temp, name, dir.get(), true)) return dir;
+        if (errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
     }
-    return Checked(std::move(dir), parent, shown, keeper, true, Use::Keep, why);
+    return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
 }
 
 UniqueFd OpenFileAt(int dir, const std::string& name, const std::string& shown, Keeper keeper, std::string* why) {
-    // Created here (O_EXCL tells), or found: a file removed between the two
-    // opens is created on the next round.
+    // Found, or made: one removed meanwhile is made on the next round, one
+    // made by another meanwhile found.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        UniqueFd file(OpenAt(dir, name, O_RDWR | O_CREAT | O_EXCL, 0600));
-        struct stat dirInfo;
-        if (file.valid()) {
-            if (::fstat(dir, &dirInfo) != 0 ||
-                !Give(file.get(), keeper == Keeper::Group ? dirInfo.st_gid : kNoGroup, FileMode(keeper)))
-                return Refuse(why, shown + ": " + std::strerror(errno), errno);
-            return file;
-        }
-        if (errno != EEXIST) return Failed(dir, name, shown, keeper, false, why);
-        file.reset(OpenAt(dir, name, O_RDWR | O_NONBLOCK));
+        UniqueFd file(OpenAt(dir, name, O_RDWR | O_NONBLOCK));
         if (file.valid()) return Checked(std::move(file), dir, shown, keeper, false, Use::Keep, why);
         if (errno != ENOENT) return Failed(dir, name, shown, keeper, false, why);
+        std::string temp;
+        file = MakeNew(dir, "." + name + ".new", keeper, false, &temp);
+        if (!file.valid()) return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        if (Publish(dir, temp, name, file.get(), false)) return file;
+        if (errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
     }
     return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
 }
 
 UniqueFd CreateTemporaryAt(int dir, const std::string& prefix, std::string* name, std::string* why) {
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::atomic<std::uint64_t> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // Only unlikely to be taken; O_EXCL makes it safe.
-        std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) << 32 ^ counter.fetch_add(1) ^
-                             static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        *name = prefix;
-        for (int i = 0; i < 6; ++i) {
-            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-            *name += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
-        }
-        UniqueFd file(OpenAt(dir, *name, O_RDWR | O_CREAT | O_EXCL, 0600));
-        struct stat dirInfo;
-        if (file.valid()) {
-            if (::fstat(dir, &dirInfo) != 0 || !Give(file.get(), dirInfo.st_gid, FileMode(Keeper::Group)))
-                break;
-            return file;
-        }
-        if (errno != EEXIST) break;
-    }
-    return Refuse(why, "cannot create " + *name + ": " + std::strerror(errno), errno);
+    UniqueFd file = MakeNew(dir, prefix, Keeper::Group, false, name);
+    return file.valid() ? std::move(file) : Refuse(why, "cannot create " + *name + ": " + std::strerror(errno), errno);
 }
 
 UniqueFd OpenForReading(const std::string& path, std::string* why) {

@@ -6,7 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -151,8 +150,30 @@ bool PlausibleMutex(const void* block) {
 #endif
 }
 
+#ifdef __GLIBC__
+// The mutex's lock word, as the kernel's robust futexes define it: the
+// owner's thread id, and flags for waiters and for an owner that died.
+int* LockWord(MutexBlock* block) { return &block->mutex.__data.__lock; }
+
 // Whether a thread of that number runs (in any process).
 bool ThreadExists(int tid) { return tid > 0 && (::kill(tid, 0) == 0 || errno != ESRCH); }
+
+// Waits a slice at most for the lock word to change, as glibc's own lock
+// waits: the waiters flag set first, so that the owner's release (or the
+// kernel, at the owner's death) wakes this thread. False when the slice ran
+// out and nothing changed.
+bool AwaitChange(MutexBlock* block) {
+    int* word = LockWord(block);
+    int seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+    if (seen == 0 || (seen & FUTEX_OWNER_DIED) != 0) return true;  // free, or to be taken over: try now
+    if ((seen & FUTEX_WAITERS) == 0) {
+        if (!__atomic_compare_exchange_n(word, &seen, seen | FUTEX_WAITERS, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+            return true;
+        seen |= FUTEX_WAITERS;
+    }
+    timespec slice{0, kSliceNs};
+    return ::syscall(SYS_futex, word, FUTEX_WAIT, seen, &slice, nullptr, 0) == 0 || errno != ETIMEDOUT;
+}
 
 // A lock word that names a thread which does not exist was forged (the
 // kernel marks the mutex of an owner that dies, and numbers are not given
@@ -160,8 +181,7 @@ bool ThreadExists(int tid) { return tid > 0 && (::kill(tid, 0) == 0 || errno != 
 // mutex of a dead owner: marked, with a waiter woken, so that the next
 // owner acquires it abandoned.
 void ReleaseIfOwnerGone(MutexBlock* block, const std::string& shown) {
-#ifdef __GLIBC__
-    int* word = &block->mutex.__data.__lock;
+    int* word = LockWord(block);
     int seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
     const int tid = seen & FUTEX_TID_MASK;
     if (seen == 0 || (seen & FUTEX_OWNER_DIED) != 0 || ThreadExists(tid)) return;
@@ -174,11 +194,28 @@ void ReleaseIfOwnerGone(MutexBlock* block, const std::string& shown) {
     } catch (...) {
         // out of memory: taken over all the same
     }
-#else
-    (void)block;
-    (void)shown;
-#endif
 }
+
+// Takes the mutex: tried, then waited for in slices, between which its
+// file is checked and a forged owner released.
+int Lock(MutexBlock* block, SharedMapping* mapping, const std::string& shown) {
+    bool waited = false;
+    int rc;
+    while ((rc = (mapping->Repair(), pthread_mutex_trylock(&block->mutex))) == EBUSY) {
+        waited = true;
+        if (!AwaitChange(block)) ReleaseIfOwnerGone(block, shown);
+    }
+    // Others may wait as this thread did: its release must wake one, as
+    // glibc's lock sees to after a wait.
+    if (waited && (rc == 0 || rc == EOWNERDEAD)) __atomic_fetch_or(LockWord(block), FUTEX_WAITERS, __ATOMIC_ACQ_REL);
+    return rc;
+}
+#else
+int Lock(MutexBlock* block, SharedMapping* mapping, const std::string&) {
+    mapping->Repair();
+    return pthread_mutex_lock(&block->mutex);
+}
+#endif
 
 // The file of a mutex: names may hold any character, files only some.
 std::string MutexFileName(const char* name) {
@@ -266,17 +303,7 @@ WaitResult NamedMutexWait(MutexHandle mutex) {
     }
     Handle& handle = *static_cast<Handle*>(mutex);
     MutexBlock* block = handle.block;
-    int rc;
-    while (true) {
-        handle.mapping->Repair();
-        timespec until;
-        ::clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += kSliceNs;
-        if (until.tv_nsec >= 1000000000) until.tv_sec += 1, until.tv_nsec -= 1000000000;
-        rc = pthread_mutex_timedlock(&block->mutex, &until);
-        if (rc != ETIMEDOUT) break;
-        ReleaseIfOwnerGone(block, handle.path);
-    }
+    int rc = Lock(block, handle.mapping, handle.path);
     if (rc == 0) {
         if (t_depths[block]++ == 0) block->ownerPid = static_cast<std::int32_t>(::getpid());
         return WaitResult::Acquired;
