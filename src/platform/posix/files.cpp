@@ -203,6 +203,22 @@ bool Publish(int dir, const std::string& temp, const std::string& name, int fd, 
     return false;
 }
 
+// `name` in `dir`, found (and checked) or made whole: one removed meanwhile
+// is made on the next round, one made by another meanwhile is found.
+UniqueFd FindOrMake(int dir, const std::string& name, const std::string& shown, Keeper keeper, bool directory,
+                    std::string* why) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        UniqueFd found(OpenAt(dir, name, directory ? O_RDONLY | O_DIRECTORY : O_RDWR | O_NONBLOCK));
+        if (found.valid()) return Checked(std::move(found), dir, shown, keeper, directory, Use::Keep, why);
+        if (errno != ENOENT) return Failed(dir, name, shown, keeper, directory, why);
+        std::string temp;
+        found = MakeNew(dir, "." + name + ".new", keeper, directory, &temp);
+        if (found.valid() && Publish(dir, temp, name, found.get(), directory)) return found;
+        if (!found.valid() || errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
+    }
+    return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
+}
+
 }  // namespace
 
 UniqueFd OpenDirectory(const std::string& path) {
@@ -226,33 +242,11 @@ UniqueFd OpenKestrelDirectory(const std::string& windir, std::string* why) {
 
 UniqueFd OpenSubdirectory(int parent, const std::string& name, const std::string& shown, Keeper keeper,
                           std::string* why) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        UniqueFd dir(OpenAt(parent, name, O_RDONLY | O_DIRECTORY));
-        if (dir.valid()) return Checked(std::move(dir), parent, shown, keeper, true, Use::Keep, why);
-        if (errno != ENOENT) return Failed(parent, name, shown, keeper, true, why);
-        std::string temp;
-        dir = MakeNew(parent, "." + name + ".new", keeper, true, &temp);
-        if (!dir.valid()) return Refuse(why, shown + ": " + std::strerror(errno), errno);
-        if (Publish(parent, temp, name, dir.get(), true)) return dir;
-        if (errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
-    }
-    return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
+    return FindOrMake(parent, name, shown, keeper, true, why);
 }
 
 UniqueFd OpenFileAt(int dir, const std::string& name, const std::string& shown, Keeper keeper, std::string* why) {
-    // Found, or made: one removed meanwhile is made on the next round, one
-    // made by another meanwhile found.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        UniqueFd file(OpenAt(dir, name, O_RDWR | O_NONBLOCK));
-        if (file.valid()) return Checked(std::move(file), dir, shown, keeper, false, Use::Keep, why);
-        if (errno != ENOENT) return Failed(dir, name, shown, keeper, false, why);
-        std::string temp;
-        file = MakeNew(dir, "." + name + ".new", keeper, false, &temp);
-        if (!file.valid()) return Refuse(why, shown + ": " + std::strerror(errno), errno);
-        if (Publish(dir, temp, name, file.get(), false)) return file;
-        if (errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
-    }
-    return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
+    return FindOrMake(dir, name, shown, keeper, false, why);
 }
 
 UniqueFd CreateTemporaryAt(int dir, const std::string& prefix, std::string* name, std::string* why) {
@@ -298,11 +292,6 @@ std::string TroubleAt(const std::string& path, Keeper keeper, bool reading) {
     if (::lstat(path.c_str(), &info) != 0) return std::string();
     std::string trouble = Trouble(info, dir, keeper, S_ISDIR(info.st_mode), reading ? Use::Read : Use::Keep);
     return trouble.empty() ? trouble : path + trouble;
-}
-
-gid_t GroupOf(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : kNoGroup;
 }
 
 std::string DirectoryOf(const std::string& path) {

@@ -98,8 +98,6 @@ bool ReadWholeFile(const std::string& path, std::string* text, std::string* why)
 // say why the add-in refused something.
 std::string TroubleAt(const std::string& path, Keeper keeper, bool reading = false);
 
-// The group of `path` (a directory); -1 cast to gid_t when it cannot be read.
-gid_t GroupOf(const std::string& path);
 // Everything before the last '/' ("." when none).
 std::string DirectoryOf(const std::string& path);
 // Everything after the last '/'.
