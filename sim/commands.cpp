@@ -233,6 +233,9 @@ private:
     static Reply setData(const std::string& args, DetectorState& det) {
         auto pair = QuotedPair(args);
         if (!pair || pair->first.empty()) return Refuse(kStatusBadArgument);
+        // A unit's memory for values is finite (and a service's must be).
+        if (det.config.appData.size() >= kMaxAppValues && det.config.appData.count(pair->first) == 0)
+            return Refuse(kStatusBadArgument);
         det.config.appData[pair->first] = pair->second;
         return {};
     }

@@ -2,6 +2,7 @@
 // unit and which response texts and status fields it answers with.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,9 @@ namespace sim {
 constexpr int kStatusOk = 0;
 constexpr int kStatusUnknownCommand = 1;  // keyword not known to this unit
 constexpr int kStatusBadArgument = 2;     // malformed or out-of-range argument
-constexpr int kStatusNoValue = 3;         // "SHOW_DATA_APP" of a name never stored
+constexpr int kStatusNoValue = 3;
+// Values a detector keeps at most ("SET_DATA_APP" of one more is refused).
+constexpr std::size_t kMaxAppValues = 64;         // "SHOW_DATA_APP" of a name never stored
 
 struct Reply {
     std::vector<std::string> texts;  // response texts, posted before the record

@@ -27,28 +27,11 @@ bool IsWin95(std::uint32_t code) { return code == kW95SetLpt || code == kW95Read
 
 EmulatedDriver::EmulatedDriver(Chain& chain) : chain_(chain) {}
 
-std::uint64_t EmulatedDriver::requests(std::uint32_t code) const {
-    auto found = perCode_.find(code);
-    return found == perCode_.end() ? 0 : found->second;
-}
-
-void EmulatedDriver::resetCounters() {
-    requests_ = refused_ = 0;
-    perCode_.clear();
-}
-
-void EmulatedDriver::setLogLimit(std::size_t limit) {
-    logLimit_ = limit;
-    while (log_.size() > logLimit_) log_.pop_front();
-}
-
 bool EmulatedDriver::Ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
                            std::uint32_t outLen, std::uint32_t* returned) {
     if (returned) *returned = 0;
     bool ok = false;
     try {
-        ++requests_;
-        ++perCode_[code];
         const auto* input = static_cast<const std::uint8_t*>(in);
         bool injected = failAll;
         if (failAfter_ > 0) {
@@ -63,15 +46,6 @@ bool EmulatedDriver::Ioctl(std::uint32_t code, const void* in, std::uint32_t inL
         ok = !injected && spoken && buffersValid &&
              perform(code, input, inLen, static_cast<std::uint8_t*>(out), outLen, &done);
         if (ok && returned) *returned = done;
-        if (logLimit_ > 0) {
-            LoggedRequest entry;
-            entry.code = code;
-            if (input) entry.input.assign(input, input + inLen);
-            entry.outLen = outLen;
-            entry.ok = ok;
-            log_.push_back(std::move(entry));
-            while (log_.size() > logLimit_) log_.pop_front();
-        }
     } catch (...) {
         ok = false;  // nothing leaves a DeviceIoControl but its result
     }

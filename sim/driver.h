@@ -7,10 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
-#include <vector>
 
 namespace sim {
 
@@ -26,14 +23,6 @@ constexpr std::uint32_t kW95Read = 2;
 constexpr std::uint32_t kW95Write = 3;
 
 constexpr std::uint32_t kW95MaxChunk = 1024;
-
-// One request as the driver received it.
-struct LoggedRequest {
-    std::uint32_t code = 0;
-    std::vector<std::uint8_t> input;
-    std::uint32_t outLen = 0;
-    bool ok = false;
-};
 
 class EmulatedDriver {
 public:
@@ -67,21 +56,15 @@ public:
     }
     bool failAll = false;
 
-    // Requests received (refused ones included) and refused.
-    std::uint64_t requests() const { return requests_; }
-    std::uint64_t requests(std::uint32_t code) const;
+    // Requests refused. Nothing else is counted or kept per request: a
+    // driver of the service lives as long as a client's connection, and
+    // whatever a client sends must not grow it.
     std::uint64_t refused() const { return refused_; }
-    void resetCounters();
 
     // What the port requests told the driver: the Windows NT port address
     // (code 0x9C402400) and the Windows 95 LPT number (code 1); 0 until told.
     std::uint32_t portAddress() const { return portAddress_; }
     std::uint32_t lptRequested() const { return lpt_; }
-
-    // The last `limit` requests (0, the default: none are kept).
-    void setLogLimit(std::size_t limit);
-    const std::deque<LoggedRequest>& log() const { return log_; }
-    void clearLog() { log_.clear(); }
 
 private:
     bool perform(std::uint32_t code, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
@@ -94,15 +77,11 @@ private:
     bool w95Write(const std::uint8_t* in, std::uint32_t inLen, std::uint32_t outLen);
 
     Chain& chain_;
-    std::uint64_t requests_ = 0;
     std::uint64_t refused_ = 0;
-    std::map<std::uint32_t, std::uint64_t> perCode_;
     std::uint32_t failNext_ = 0;
     std::uint32_t failAfter_ = 0;
     std::uint32_t portAddress_ = 0;
     std::uint32_t lpt_ = 0;
-    std::size_t logLimit_ = 0;
-    std::deque<LoggedRequest> log_;
     // State of the Windows NT protocol: the last set-address request.
     bool haveAddress_ = false;
     std::uint32_t unit_ = 0, address_ = 0, length_ = 0;

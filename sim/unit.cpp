@@ -112,13 +112,13 @@ void Unit::take(Instant now) {
     awaitingAck_ = false;
     const std::size_t length = mailbox_[kCommandLength] | (mailbox_[kCommandLength + 1] << 8);
     if (length == 0) {
-        received_.push_back({std::string(), true, now.ms});
+        if (keepLog) received_.push_back({std::string(), true, now.ms});
         return;
     }
     std::string text;
     for (std::size_t i = 0; i < std::min<std::size_t>(length, kCommandMax); ++i)
         text.push_back(static_cast<char>(mailbox_[kCommandText + i]));
-    received_.push_back({text, false, now.ms});
+    if (keepLog) received_.push_back({text, false, now.ms});
 
     Reply reply;
     if (length > kCommandMax) {
@@ -142,23 +142,8 @@ void Unit::post(const std::string& message) {
         mailbox_[kMessageText + i] = static_cast<std::uint8_t>(message[i]);
     mailbox_[kInFlag] = kFull;
     awaitingAck_ = true;
-    posted_.push_back(message);
 }
 
-int Unit::timesReceived(const std::string& text) const {
-    return static_cast<int>(std::count_if(received_.begin(), received_.end(), [&](const ReceivedCommand& c) {
-        return !c.zeroLength && c.text == text;
-    }));
-}
-
-int Unit::zeroLengthReceived() const {
-    return static_cast<int>(
-        std::count_if(received_.begin(), received_.end(), [](const ReceivedCommand& c) { return c.zeroLength; }));
-}
-
-void Unit::clearLogs() {
-    received_.clear();
-    posted_.clear();
-}
+void Unit::clearLogs() { received_.clear(); }
 
 }  // namespace sim

@@ -55,13 +55,12 @@ public:
     std::uint8_t mailboxByte(int offset) const { return mailbox_[offset]; }
     void setMailboxByte(int offset, std::uint8_t value) { mailbox_[offset] = value; }
 
-    // What the unit took and posted, in order.
+    // What the unit took, in order, while `keepLog` is set (it is by
+    // default; a service that runs for months turns it off, or every
+    // command would stay in memory).
     const std::vector<ReceivedCommand>& received() const { return received_; }
-    int timesReceived(const std::string& text) const;
-    int zeroLengthReceived() const;
-    const std::vector<std::string>& posted() const { return posted_; }
-    std::size_t pendingMessages() const { return queue_.size(); }
     void clearLogs();
+    bool keepLog = true;
 
 private:
     bool mailboxOffset(std::uint32_t address, int* offset) const;
@@ -77,7 +76,6 @@ private:
     std::uint32_t readyMs_ = 0;       // when the unit could post its next message
     bool awaitingAck_ = false;
     std::vector<ReceivedCommand> received_;
-    std::vector<std::string> posted_;
 };
 
 }  // namespace sim

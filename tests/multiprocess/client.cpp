@@ -91,6 +91,10 @@ const std::map<std::string, Verb> kVerbs = {
          for (int i = 0; i < 40; ++i) ok &= c.os.ProfileWrite("SHARED", (w + N(i)).c_str(), N(i).c_str(), "HVNACC32.INI");
          return N(ok);),
     VERB("cap", platform::posix::SetDeadOwnerWaitLimit(std::chrono::milliseconds(a[0])); return "set";),
+    // A word of MCB 16's record, under the mutex or (peek) not.
+    VERB("mark", TMutexAccess access(c.addin.mutex); c.addin.pMcbTable[7].dwDetectorWord[0] = a[0]; return "marked";),
+    VERB("mark?", TMutexAccess access(c.addin.mutex); return N(c.addin.pMcbTable[7].dwDetectorWord[0]);),
+    VERB("peek", return N(c.addin.pMcbTable[7].dwDetectorWord[0]);),
 };
 #undef VERB
 

@@ -124,8 +124,9 @@ TEST(FirstOpener, SixteenProcessesAtOnceWithTheFirstKilledInItsStartUp) {
             EXPECT_EQ(client->Receive(), "counted " + std::to_string(kClients))
                 << where << ": a block in use was cleared, or the mutex failed\n" << client->Log();
         {
-            auto mine = SharedMapping::Open(block, sizeof(SharedState));
-            ASSERT_TRUE(mine && !mine->first());
+            std::string why;
+            auto mine = platform::posix::OpenSharedBlock(dir.path(), &why);
+            ASSERT_TRUE(mine && !mine->first()) << why;
             SharedState& state = *static_cast<SharedState*>(mine->block());
             EXPECT_EQ(Counter(state), static_cast<std::uint32_t>(kClients * kIncrements)) << where;
             EXPECT_TRUE(state.nSystemOpenCount == kClients || (timed && state.nSystemOpenCount == kClients + 1))

@@ -175,12 +175,11 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
               "Configuration Data = 00 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00 01 01 00 00 78 02 00 00\n");
     os_->Shared();
     mutex_ = os_->MutexCreate(kMutexName);
-    mutexBlock_ = platform::posix::SharedMapping::Open(platform::posix::NamedMutexPath(dir(), kMutexName),
-                                                       sizeof(pthread_mutex_t) + sizeof(pid_t));
+    std::string error;
+    mutexBlock_ = platform::posix::OpenMutexBlock(dir(), kMutexName, &error);
     static pid_t nobody = 0;
     ownerPid_ = mutexBlock_ ? reinterpret_cast<pid_t*>(static_cast<char*>(mutexBlock_->block()) + sizeof(pthread_mutex_t))
                             : &nobody;
-    std::string error;
     if (!serve) return;
     if (!mutex_ || !mutexBlock_ || mutexBlock_->first() || !claim_.Claim(dir_ / "dev/TarnDev", &error) ||
         ::pipe2(stop_, O_CLOEXEC) != 0) {

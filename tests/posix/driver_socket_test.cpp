@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -70,7 +71,7 @@ TEST(DriverSocket, ScriptedServiceReplies) {
     for (const Script& script : kScripts) {
         kestrel_test::TempDir dir;
         platform::posix::PosixOs os(dir.path());
-        platform::posix::MakeDirectories(dir / "dev");
+        ::mkdir((dir / "dev").c_str(), 0700);
         int listener = Listen(dir / "dev/TarnDev");
         std::vector<Bytes> received;
         std::thread service([&] {
@@ -106,15 +107,19 @@ TEST(DriverSocket, ScriptedServiceReplies) {
 TEST(DriverSocket, NobodyServingTheDeviceFailsLikeAMissingFile) {
     kestrel_test::TempDir dir;
     platform::posix::PosixOs os(dir.path());
-    platform::posix::MakeDirectories(dir / "dev");
+    ::mkdir((dir / "dev").c_str(), 0700);
     ::close(Listen(dir / "dev/TarnDev"));  // left behind by a service that is gone
+    int listener = Listen(dir / "dev/Open");  // answers, but anyone in the group could have put it there
     const struct { std::string path; std::uint32_t error; } cases[] = {
-        {"\\\\.\\TarnDev", 2}, {"TarnDev", 2}, {"\\\\.\\..\\x", 2}, {"\\\\.\\" + std::string(200, 'n'), 206}};
+        {"\\\\.\\TarnDev", 2}, {"TarnDev", 2}, {"\\\\.\\..\\x", 2}, {"\\\\.\\" + std::string(200, 'n'), 206},
+        {"\\\\.\\Open", 5}};
     for (const auto& c : cases) {
+        ::chmod((dir / "dev").c_str(), c.error == 5 ? 0770 : 0700);
         os.SetLastError(0);
         EXPECT_EQ(os.DriverOpen(c.path.c_str(), 0xC0000000, 3, 3, 0), platform::kInvalidHandle) << c.path;
         EXPECT_EQ(os.LastError(), c.error) << c.path;
     }
+    ::close(listener);
     std::uint32_t returned;
     EXPECT_FALSE(os.DriverIoctl(platform::kInvalidHandle, 1, nullptr, 0, nullptr, 0, &returned));
     EXPECT_EQ(os.LastError(), 6u);

@@ -26,8 +26,8 @@ TEST(NamedMutex, TheSelfCheckPassesTheMutexAsBuiltAndNoOther) {
     kestrel_test::TempDir dir;
     platform::posix::PosixOs os(dir.path());
     platform::MutexHandle mutex = os.MutexCreate("UADDVELDAMUTEXKS");
-    auto mapping = platform::posix::SharedMapping::Open(platform::posix::NamedMutexPath(dir.path(), "UADDVELDAMUTEXKS"),
-                                                        sizeof(pthread_mutex_t));
+    std::string why;
+    auto mapping = platform::posix::OpenMutexBlock(dir.path(), "UADDVELDAMUTEXKS", &why);
     ASSERT_TRUE(mutex && mapping);
     EXPECT_TRUE(platform::posix::MutexProvesRobustAndRecursive(static_cast<pthread_mutex_t*>(mapping->block())));
     EXPECT_EQ(os.MutexCreate(""), nullptr);

@@ -23,6 +23,7 @@ public:
     int Stop(int signal);  // sends it; the exit code as WaitForExit gives it
     int Wait();
     std::string Log() const;
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "kestrel/console.h"
+#include "platform/posix/posix_os.h"
+#include "platform/posix/profile.h"
 
 namespace kestrel_tool {
 namespace {
@@ -83,7 +85,8 @@ void NoticeWorkingAlone(const std::string& windir) {
     std::string shared = kestrel + "shared.state";
     bool alone = !Mapped(shared) || !Mapped(kestrel + "mutex.");
     if (!alone) return;
-    std::string why = WhyNotWritable(shared);
+    std::string why = platform::posix::WindowsDirectoryTrouble(windir);
+    if (why.empty()) why = WhyNotWritable(shared);
     if (why.empty()) why = WhyNotWritable(kestrel + "shared.state.init");
     Say("the add-in works alone in this run: it shares no table and no mutex with other "
         "programs of " + windir + (why.empty() ? std::string() : " (" + why + ")"));
@@ -91,7 +94,8 @@ void NoticeWorkingAlone(const std::string& windir) {
 
 std::string BecauseNotStored(const std::string& windir) {
     // A write takes the lock file, then replaces the file by a new one.
-    std::string why = WhyNotWritable(windir + "/HVNACC32.INI.lock");
+    std::string why = platform::posix::ProfileWriteTrouble(windir + "/HVNACC32.INI");
+    if (why.empty()) why = WhyNotWritable(windir + "/HVNACC32.INI.lock");
     if (why.empty()) why = WhyNoNewFiles(windir);
     return why.empty() ? why : ": " + why;
 }

@@ -16,6 +16,7 @@
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/interrupts.h"
+#include "platform/posix/driver_socket.h"
 #include "platform/posix/driver_wire.h"
 #include "platform/posix/named_mutex.h"
 
@@ -76,6 +77,42 @@ int ConnectTo(const std::string& path) {
 
 std::string Seconds(std::int64_t ms) { return std::to_string((ms + 500) / 1000) + " s"; }
 
+// What the mutex's file says of its holder, for the notice: the process
+// that recorded holding it, or else the thread its lock word names.
+std::string MutexHolderText(const std::string& windir) {
+    const platform::posix::MutexHolder holder = platform::posix::NamedMutexHolder(windir, kMcbMutexName);
+    const std::string mutex = "the MCB mutex of " + windir;
+    if (holder.pid > 0 && holder.pid != ::getpid() && ProcessExists(holder.pid))
+        return mutex + ", held by " + ProcessText(holder.pid) + (Stopped(holder.pid) ? ", which is stopped" : "");
+    if (holder.tid <= 0 || holder.pid == ::getpid()) return std::string();
+    if (!ProcessExists(holder.tid))
+        return mutex + ", whose lock word names thread " + std::to_string(holder.tid) +
+               ", which does not exist (the add-in takes it over as abandoned)";
+    return mutex + ", whose lock word names thread " + std::to_string(holder.tid) + " (" + ProcessText(holder.tid) +
+           "), which has not said it holds it";
+}
+
+// Whether the service keeps the connection `fd`: it answers a probe
+// request, or closes the connection at once when it is at its limit of
+// connections. Silence (a service that is stopped, say) is for the watch
+// to report.
+bool Accepted(int fd) {
+    std::uint8_t probe[platform::posix::kRequestHeaderBytes] = {};
+    if (::send(fd, probe, sizeof probe, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof probe)) return false;
+    std::uint8_t reply[platform::posix::kReplyHeaderBytes];
+    for (std::size_t got = 0; got < sizeof reply;) {
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, static_cast<int>(kProbeAnswerMs));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return true;
+        ssize_t n = ::recv(fd, reply + got, sizeof reply - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 AddinCall::AddinCall() {
@@ -91,6 +128,15 @@ Watchdog::Watchdog(WatchSettings settings) : settings_(std::move(settings)) {
         if (serviceFd_ < 0)
             throw ToolError(kExitEnvironment, "no driver service answers at " + settings_.socketPath +
                                                   ": " + std::strerror(errno));
+        std::string why;
+        if (!platform::posix::DriverPeerTrusted(serviceFd_, settings_.windir, &why) || !Accepted(serviceFd_)) {
+            ::close(serviceFd_);
+            throw ToolError(kExitEnvironment,
+                            why.empty() ? "the driver service does not accept a connection: " + settings_.socketPath +
+                                              " closed it at once (it limits the connections of each user, "
+                                              "and of all)"
+                                        : why);
+        }
     }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -164,11 +210,9 @@ void Watchdog::Run() {
                               now - start >= std::llround(settings_.timeoutSeconds * 1000);
         if (now - start < kFirstNoticeMs && !timedOut) continue;
 
-        std::string waitingFor;
-        std::int32_t holder = platform::posix::NamedMutexHolder(settings_.windir, kMcbMutexName);
-        if (holder > 0 && holder != ::getpid() && ProcessExists(holder)) {
-            waitingFor = "the MCB mutex of " + settings_.windir + ", held by " + ProcessText(holder) +
-                         (Stopped(holder) ? ", which is stopped" : "");
+        std::string waitingFor = MutexHolderText(settings_.windir);
+        if (!waitingFor.empty()) {
+            // the mutex, and its holder
         } else if (serviceFd_ >= 0) {
             if (probeSentMs != 0 && now - probeSentMs >= kProbeAnswerMs) {
                 ucred peer{};

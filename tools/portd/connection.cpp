@@ -12,65 +12,68 @@ using platform::posix::kReplyHeaderBytes;
 using platform::posix::kRequestHeaderBytes;
 using platform::posix::PutLE32;
 
-Connection::Connection(sim::Chain& chain) : driver_(chain) {
+namespace {
+
+// Buffers that held a large transfer are given back once it is done, so
+// that an idle connection stays small.
+constexpr std::size_t kKeptCapacity = 4096;
+
+void Drop(std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (bytes.capacity() > kKeptCapacity) bytes.shrink_to_fit();
+}
+
+}  // namespace
+
+Connection::Connection(sim::Chain& chain, uid_t uid) : driver_(chain), uid_(uid) {
     // Clients on Linux speak the NT protocol; the Windows 95 one carries
     // addresses of the caller's memory, which cannot cross a socket.
     driver_.protocol = sim::EmulatedDriver::Protocol::Nt;
 }
 
-void Connection::Receive(const std::uint8_t* data, std::size_t length) {
-    if (skip_ > 0) {
-        std::size_t skipped = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, length));
-        skip_ -= skipped;
-        data += skipped;
-        length -= skipped;
-    }
-    in_.insert(in_.end(), data, data + length);
+// The whole request: its header, then the input the header announces.
+std::size_t Connection::Wanted() const {
+    if (in_.size() < kRequestHeaderBytes) return kRequestHeaderBytes;
+    return kRequestHeaderBytes + GetLE32(&in_[4]);
+}
+
+std::size_t Connection::Room() const { return out_.empty() ? Wanted() - in_.size() : 0; }
+
+bool Connection::Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now) {
+    if (length == 0) return true;
+    if (in_.empty()) begun_ = now;
+    in_.insert(in_.end(), data, data + std::min(length, Room()));
+    if (in_.size() != kRequestHeaderBytes) return true;
+    // The header is complete: no request of either driver protocol
+    // transfers more than that, in or out.
+    return GetLE32(&in_[4]) <= kMaxTransferBytes && GetLE32(&in_[8]) <= kMaxTransferBytes;
 }
 
 bool Connection::PerformNext() {
-    if (!out_.empty()) return false;
-    if (refusalOwed_) {
-        if (skip_ > 0) return false;
-        refusalOwed_ = false;
-        Reply(false, nullptr, 0);
-        return true;
-    }
-    if (in_.size() < kRequestHeaderBytes) return false;
-    std::uint32_t code = GetLE32(&in_[0]);
-    std::uint32_t inLen = GetLE32(&in_[4]);
-    std::uint32_t outLen = GetLE32(&in_[8]);
-    if (inLen > kMaxTransferBytes || outLen > kMaxTransferBytes) {
-        // Refused without holding its input: what is here is dropped, the
-        // rest is skipped as it comes, then the refusal goes out.
-        ++malformed_;
-        std::size_t here = std::min<std::size_t>(in_.size() - kRequestHeaderBytes, inLen);
-        skip_ = inLen - here;
-        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(kRequestHeaderBytes + here));
-        refusalOwed_ = true;
-        return PerformNext();
-    }
-    if (in_.size() < kRequestHeaderBytes + inLen) return false;
-    if (onRequest) onRequest(code, inLen ? &in_[kRequestHeaderBytes] : nullptr, inLen);
-    std::vector<std::uint8_t> output(outLen);
+    if (!out_.empty() || in_.size() < kRequestHeaderBytes || in_.size() != Wanted()) return false;
+    const std::uint32_t code = GetLE32(&in_[0]);
+    const std::uint32_t inLen = GetLE32(&in_[4]);
+    const std::uint32_t outLen = GetLE32(&in_[8]);
+    const std::uint8_t* input = inLen ? &in_[kRequestHeaderBytes] : nullptr;
+    if (onRequest) onRequest(code, input, inLen);
+    out_.resize(kReplyHeaderBytes + outLen);
     std::uint32_t returned = 0;
-    bool ok = driver_.Ioctl(code, inLen ? &in_[kRequestHeaderBytes] : nullptr, inLen,
-                            outLen ? output.data() : nullptr, outLen, &returned);
-    in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(kRequestHeaderBytes + inLen));
-    Reply(ok, output.data(), ok ? std::min(returned, outLen) : 0);
+    bool ok = driver_.Ioctl(code, input, inLen, outLen ? &out_[kReplyHeaderBytes] : nullptr, outLen, &returned);
+    returned = ok ? std::min(returned, outLen) : 0;
+    PutLE32(&out_[0], ok ? 1 : 0);
+    PutLE32(&out_[4], returned);
+    out_.resize(kReplyHeaderBytes + returned);
+    Drop(in_);
+    begun_.reset();
     return true;
 }
 
-void Connection::Reply(bool ok, const std::uint8_t* output, std::uint32_t length) {
-    std::uint8_t header[kReplyHeaderBytes];
-    PutLE32(&header[0], ok ? 1 : 0);
-    PutLE32(&header[4], length);
-    out_.insert(out_.end(), header, header + sizeof header);
-    if (length != 0) out_.insert(out_.end(), output, output + length);
-}
-
 void Connection::Sent(std::size_t length) {
-    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(std::min(length, out_.size())));
+    if (length >= out_.size()) {
+        Drop(out_);
+        return;
+    }
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
 }  // namespace portd

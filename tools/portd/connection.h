@@ -1,11 +1,19 @@
-// One client connection of kestrel-portd: one open driver handle. Cuts the
-// byte stream into requests, performs each on the connection's own
+// One client connection of kestrel-portd: one open driver handle. Takes the
+// byte stream one request at a time, performs each on the connection's own
 // emulated driver, and queues the reply.
+//
+// Whatever a client sends, a connection holds at most one request and one
+// reply: it takes no input while a reply is owed, and no more input than
+// the request under way announces. A request longer than any driver
+// request is refused, and the connection is to be closed.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <string>
+#include <optional>
 #include <vector>
 
 #include "sim/driver.h"
@@ -14,15 +22,25 @@ namespace portd {
 
 class Connection {
 public:
-    explicit Connection(sim::Chain& chain);
+    using Clock = std::chrono::steady_clock;
 
-    // Takes bytes as they arrive. Performs at most one request per call,
-    // and none while the previous reply has not gone out yet, so requests
-    // are answered one at a time in the order they came.
-    void Receive(const std::uint8_t* data, std::size_t length);
-    // Performs the next complete request, if any and if the last reply is
-    // out. True when it did.
+    Connection(sim::Chain& chain, uid_t uid);
+
+    uid_t uid() const { return uid_; }
+
+    // How many bytes it takes now: the rest of the request under way (its
+    // header first); none while a reply is owed.
+    std::size_t Room() const;
+    // Takes bytes read, at most Room(). False when the request announces
+    // more input or output than any driver request has: it is refused, and
+    // the connection is to be closed.
+    bool Receive(const std::uint8_t* data, std::size_t length, Clock::time_point now);
+    // Performs the request, if it is complete and the last reply is out.
+    // True when it did.
     bool PerformNext();
+    // When the request under way began to arrive; none when no request is
+    // under way.
+    std::optional<Clock::time_point> begun() const { return begun_; }
 
     // Reply bytes not yet sent; the service sends them and drops what went.
     const std::vector<std::uint8_t>& pending() const { return out_; }
@@ -32,20 +50,14 @@ public:
     // can follow the order of requests across connections.
     std::function<void(std::uint32_t code, const std::uint8_t* input, std::uint32_t length)> onRequest;
 
-    sim::EmulatedDriver& driver() { return driver_; }
-    std::uint64_t refusedMalformed() const { return malformed_; }
-
 private:
-    void Reply(bool ok, const std::uint8_t* output, std::uint32_t length);
+    std::size_t Wanted() const;
 
     sim::EmulatedDriver driver_;
+    uid_t uid_;
     std::vector<std::uint8_t> in_;
     std::vector<std::uint8_t> out_;
-    // Input of an oversize request still to be skipped, and the refusal
-    // owed once it has been.
-    std::uint64_t skip_ = 0;
-    bool refusalOwed_ = false;
-    std::uint64_t malformed_ = 0;
+    std::optional<Clock::time_point> begun_;
 };
 
 }  // namespace portd

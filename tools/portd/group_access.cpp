@@ -1,5 +1,6 @@
 #include "portd/group_access.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -56,14 +57,9 @@ std::vector<gid_t> PeerGroups(int fd, pid_t pid) {
     return groups;
 }
 
-std::string UserName(uid_t uid) {
-    const passwd* entry = ::getpwuid(uid);
-    return entry != nullptr ? entry->pw_name : std::to_string(uid);
-}
-
 std::string Describe(const Peer& peer) {
     std::string program = FirstLine("/proc/" + std::to_string(peer.cred.pid) + "/comm");
-    return "uid " + std::to_string(peer.cred.uid) + " (" + UserName(peer.cred.uid) + ") pid " +
+    return "uid " + std::to_string(peer.cred.uid) + " (" + platform::posix::UserName(peer.cred.uid) + ") pid " +
            std::to_string(peer.cred.pid) + " (" + (program.empty() ? "?" : program) + ")";
 }
 
@@ -84,33 +80,52 @@ bool ResolveGroup(const std::string& name, gid_t* group, std::string* error) {
     return false;
 }
 
-std::string GroupName(gid_t group) {
-    const struct group* entry = ::getgrgid(group);
-    return entry != nullptr ? entry->gr_name : std::to_string(group);
-}
 
-bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* group,
-                             std::string* error) {
-    if (!platform::posix::MakeDirectories(windir)) {
-        *error = "cannot create directory " + windir + ": " + std::strerror(errno);
+bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* group, std::string* error) {
+    using platform::posix::UniqueFd;
+    // Its parent is taken as named; the directory itself through no link.
+    const std::string parent = platform::posix::DirectoryOf(windir), name = platform::posix::BaseNameOf(windir);
+    if (!platform::posix::MakeDirectories(parent, 0755)) {
+        *error = "cannot create directory " + parent + ": " + std::strerror(errno);
         return false;
     }
+    UniqueFd at = platform::posix::OpenDirectory(parent);
+    const bool made = at.valid() && ::mkdirat(at.get(), name.c_str(), 0700) == 0;
+    UniqueFd dir(at.valid() ? ::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
     struct stat info;
-    if (::stat(windir.c_str(), &info) != 0) {
-        *error = "cannot read " + windir + ": " + std::strerror(errno);
+    if (!dir.valid() || ::fstat(dir.get(), &info) != 0) {
+        struct stat entry;
+        *error = at.valid() && ::fstatat(at.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)
+                     ? windir + " is a symbolic link: give the directory itself"
+                     : "cannot open directory " + windir + ": " + std::strerror(errno);
+        return false;
+    }
+    // Whoever owns it, or can write it besides its group, decides what the
+    // clients find in it: the socket, the shared block, the profile.
+    if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
+        *error = windir + " belongs to " + platform::posix::UserName(info.st_uid) + ", not to " +
+                 (::geteuid() == 0 ? "root" : "root or to " + platform::posix::UserName(::geteuid())) +
+                 ", who serves it";
+        return false;
+    }
+    if (info.st_mode & S_IWOTH) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        *error = windir + " is writable by others (mode " + mode + "): make it 2770 (chmod 2770 " + windir + ")";
         return false;
     }
     *group = info.st_gid;
-    if (chosen == kNoGroup) return true;
-    if (info.st_gid != chosen && ::chown(windir.c_str(), static_cast<uid_t>(-1), chosen) != 0) {
-        *error = "cannot give " + windir + " to group " + GroupName(chosen) + ": " +
-                 std::strerror(errno);
+    if (chosen == kNoGroup && !made) return true;
+    if (chosen == kNoGroup) chosen = info.st_gid;
+    // Ours (or root's), held open: given to the group, setgid so that what
+    // members make in it keeps the group.
+    if (info.st_gid != chosen && ::fchown(dir.get(), static_cast<uid_t>(-1), chosen) != 0) {
+        *error = "cannot give " + windir + " to group " + GroupName(chosen) + ": " + std::strerror(errno);
         return false;
     }
-    // Group members create and replace files there; new ones keep the group.
-    if ((info.st_mode & 02070) != 02070 && ::chmod(windir.c_str(), (info.st_mode & 07777) | 02070) != 0) {
-        *error = "cannot open " + windir + " to group " + GroupName(chosen) + ": " +
-                 std::strerror(errno);
+    mode_t mode = made ? 02770 : (info.st_mode & 07777) | 02070;
+    if ((info.st_mode & 07777) != mode && ::fchmod(dir.get(), mode) != 0) {
+        *error = "cannot open " + windir + " to group " + GroupName(chosen) + ": " + std::strerror(errno);
         return false;
     }
     *group = chosen;

@@ -8,18 +8,22 @@
 
 #include <string>
 
+#include "platform/posix/files.h"
+
 namespace portd {
 
 // The group `name` (a name or a number). False with a message in *error.
 bool ResolveGroup(const std::string& name, gid_t* group, std::string* error);
 
 // "lp", or the number when the group has no name.
-std::string GroupName(gid_t group);
+using platform::posix::GroupName;
 
 // Creates the Windows directory when missing (setgid, 2770). With a
 // `chosen` group (-1: none), gives the directory that group and the setgid
 // bit, so that everything made in it later belongs to the group. *group
-// is then the group that decides. False with a message in *error.
+// is then the group that decides. A directory that is a symbolic link,
+// belongs to someone other than root or the service's user, or that others
+// can write is refused. False with a message in *error.
 bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* group,
                              std::string* error);
 

@@ -3,9 +3,11 @@
 // several processes share one chain as they would share the hardware.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -46,14 +48,31 @@ bool InstallStopSignals(int* stopRead) {
 }
 
 std::unique_ptr<sim::Chain> MakeChain(const portd::Options& options) {
-    if (options.config.empty()) return sim::Chain::Default();
+    std::unique_ptr<sim::Chain> chain;
     std::string error;
-    auto config = sim::LoadChainConfig(options.config, &error);
-    if (!config) {
+    if (options.config.empty()) {
+        chain = sim::Chain::Default();
+    } else if (auto config = sim::LoadChainConfig(options.config, &error)) {
+        chain = sim::Chain::FromConfig(*config);
+    } else {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
         return nullptr;
     }
-    return sim::Chain::FromConfig(*config);
+    // The service runs for months: the units keep no log of what they took.
+    for (int mcb = sim::kFirstMcb; mcb <= sim::kLastMcb; ++mcb)
+        if (sim::Unit* unit = chain->unit(mcb)) unit->keepLog = false;
+    return chain;
+}
+
+// Connections fit the descriptors the service may open, with some to spare
+// for its files.
+portd::ServiceLimits Limits() {
+    portd::ServiceLimits limits;
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY && files.rlim_cur < limits.total + 64)
+        limits.total = files.rlim_cur > 96 ? files.rlim_cur - 64 : 32;
+    limits.perUser = std::min(limits.perUser, limits.total);
+    return limits;
 }
 
 }  // namespace
@@ -94,7 +113,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestrel-portd: clients must be in group %s (or root)\n",
                  portd::GroupName(group).c_str());
 
-    portd::Service service(*chain, claim.listener(), stopRead);
+    portd::Service service(*chain, claim.listener(), stopRead, Limits());
+    service.log = [](const std::string& line) { std::fprintf(stderr, "kestrel-portd: %s\n", line.c_str()); };
     service.admit = [group, &options](int fd) { return portd::AdmitClient(fd, group, options.verbose); };
     if (options.verbose)
         service.onConnections = [](std::size_t count) {

@@ -4,13 +4,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/files.h"
 #include "sim/chain.h"
 
 namespace portd {
 namespace {
+
+using Clock = Connection::Clock;
 
 // Whether the client at the other end has closed its end (it exited, or
 // was killed). Its unread requests are then never performed: nobody waits
@@ -22,10 +26,14 @@ bool PeerHungUp(int fd) {
     return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
+std::string Who(uid_t uid, pid_t pid) {
+    return "uid " + std::to_string(uid) + " (" + platform::posix::UserName(uid) + ") pid " + std::to_string(pid);
+}
+
 }  // namespace
 
-Service::Service(sim::Chain& chain, int listener, int stop)
-    : chain_(chain), listener_(listener), stop_(stop) {}
+Service::Service(sim::Chain& chain, int listener, int stop, ServiceLimits limits)
+    : chain_(chain), listener_(listener), stop_(stop), limits_(limits) {}
 
 Service::~Service() {
     for (auto& entry : connections_) ::close(entry.first);
@@ -33,6 +41,7 @@ Service::~Service() {
 
 bool Service::Run() {
     while (true) {
+        const int timeout = Expire();
         std::vector<pollfd> fds;
         fds.push_back({stop_, POLLIN, 0});
         fds.push_back({listener_, POLLIN, 0});
@@ -42,7 +51,7 @@ bool Service::Run() {
             short events = entry.second->pending().empty() ? POLLIN : POLLOUT;
             fds.push_back({entry.first, events, 0});
         }
-        int ready = ::poll(fds.data(), fds.size(), -1);
+        int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -61,6 +70,28 @@ bool Service::Run() {
     }
 }
 
+int Service::Expire() {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = Clock::time_point::max();
+    std::vector<int> overdue;
+    for (auto& entry : connections_) {
+        std::optional<Clock::time_point> begun = entry.second->begun();
+        if (!begun) continue;
+        // Overdue, unless the rest is waiting to be read (the service was
+        // the slow one, stopped perhaps).
+        pollfd waiting{entry.first, POLLIN, 0};
+        if (now >= *begun + limits_.requestTime && ::poll(&waiting, 1, 0) == 0) overdue.push_back(entry.first);
+        else next = std::min(next, std::max(now, *begun + limits_.requestTime));
+    }
+    for (int fd : overdue) {
+        Note("closed a connection of " + platform::posix::UserName(connections_.at(fd)->uid()) +
+             ": its request was not complete within " + std::to_string(limits_.requestTime.count()) + " ms");
+        Close(fd);
+    }
+    if (next == Clock::time_point::max()) return -1;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
+}
+
 void Service::Accept() {
     while (true) {
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -75,9 +106,25 @@ void Service::Accept() {
             ::close(fd);
             continue;
         }
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+            ::close(fd);
+            continue;
+        }
+        std::size_t& held = perUser_[peer.uid];
+        if (held >= limits_.perUser || connections_.size() >= limits_.total) {
+            Note("refused " + Who(peer.uid, peer.pid) + ": " +
+                 (held >= limits_.perUser ? "it holds " + std::to_string(held) + " connections, the most one user may"
+                                          : std::to_string(connections_.size()) + " connections are open, the most there may be"));
+            if (held == 0) perUser_.erase(peer.uid);
+            ::close(fd);
+            continue;
+        }
+        ++held;
         std::uint64_t serial = ++accepted_;
         serials_[fd] = serial;
-        Connection* connection = new Connection(chain_);
+        Connection* connection = new Connection(chain_, peer.uid);
         connections_[fd].reset(connection);
         if (onRequest)
             connection->onRequest = [this, serial](std::uint32_t code, const std::uint8_t* input,
@@ -90,18 +137,22 @@ void Service::Accept() {
 
 bool Service::Read(int fd, Connection& connection) {
     std::uint8_t chunk[65536];
-    ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+    ssize_t got = ::recv(fd, chunk, std::min(sizeof chunk, connection.Room()), 0);
     if (got < 0) return errno == EINTR || errno == EAGAIN;
-    if (got == 0) return false;  // the handle was closed
+    if (got == 0) return false;  // the handle was closed (or nothing is wanted: see Run)
     if (PeerHungUp(fd)) return false;
-    connection.Receive(chunk, static_cast<std::size_t>(got));
+    if (!connection.Receive(chunk, static_cast<std::size_t>(got), Clock::now())) {
+        Note("closed a connection of " + platform::posix::UserName(connection.uid()) +
+             ": it announced a request longer than any driver request");
+        return false;
+    }
     if (connection.PerformNext()) ++requests_;
     return Flush(fd, connection);
 }
 
-// Sends what the connection owes. Once its reply is out, a request that
-// arrived behind it is performed, and its reply waits for the next round,
-// so a client that sends many requests at once does not hold up the others.
+// Sends what the connection owes. Once its reply is out, the connection
+// takes its next request; a client that sends many requests at once waits
+// for each reply before the next is read, and does not hold up the others.
 bool Service::Flush(int fd, Connection& connection) {
     while (!connection.pending().empty()) {
         const std::vector<std::uint8_t>& out = connection.pending();
@@ -112,20 +163,34 @@ bool Service::Flush(int fd, Connection& connection) {
         }
         connection.Sent(static_cast<std::size_t>(sent));
     }
-    if (PeerHungUp(fd)) return false;
-    if (connection.PerformNext()) ++requests_;
-    return true;
+    return !PeerHungUp(fd);
 }
 
 void Service::Close(int fd) {
     ::close(fd);
-    connections_.erase(fd);
+    auto found = connections_.find(fd);
+    if (found != connections_.end()) {
+        auto held = perUser_.find(found->second->uid());
+        if (held != perUser_.end() && --held->second == 0) perUser_.erase(held);
+        connections_.erase(found);
+    }
     auto serial = serials_.find(fd);
     if (serial != serials_.end()) {
         if (onClosed) onClosed(serial->second);
         serials_.erase(serial);
     }
     if (onConnections) onConnections(connections_.size());
+}
+
+void Service::Note(const std::string& line) {
+    const Clock::time_point now = Clock::now();
+    if (!log || now < nextNote_) {
+        ++unsaid_;
+        return;
+    }
+    log(line + (unsaid_ != 0 ? " (and " + std::to_string(unsaid_) + " more since the last word)" : ""));
+    unsaid_ = 0;
+    nextNote_ = now + std::chrono::seconds(1);
 }
 
 }  // namespace portd

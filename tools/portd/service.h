@@ -1,12 +1,23 @@
 // The service loop of kestrel-portd: any number of client connections, each
 // its own driver handle over one shared simulated chain, requests served one
 // at a time in arrival order.
+//
+// The service may run as root, and every member of the group can connect:
+// what one client can make it hold is bounded. A user may hold so many
+// connections, everyone together so many more (one user cannot lock the
+// others out), each connection one request and one reply at most (see
+// Connection), and a request begun must be complete within a time limit.
+// A connection over a limit is closed at once.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "portd/connection.h"
 
@@ -16,11 +27,21 @@ class Chain;
 
 namespace portd {
 
+struct ServiceLimits {
+    // Each kestrel run holds two (its driver handle and its watch), a
+    // program that keeps the add-in loaded one.
+    std::size_t perUser = 32;
+    std::size_t total = 512;
+    // From the first byte of a request to its last: a client sends a
+    // request whole, in one write.
+    std::chrono::milliseconds requestTime{2000};
+};
+
 class Service {
 public:
     // `listener`: a listening, non-blocking socket. `stop`: a descriptor
     // that becomes readable when the service should end.
-    Service(sim::Chain& chain, int listener, int stop);
+    Service(sim::Chain& chain, int listener, int stop, ServiceLimits limits = {});
     ~Service();
 
     // Serves until `stop` is readable; false when polling itself failed.
@@ -32,6 +53,9 @@ public:
 
     // Called for each connection opened and closed (count after the change).
     std::function<void(std::size_t connections)> onConnections;
+    // Says what a limit refused (at most a line a second: a client that
+    // tries again and again must not fill the log). Unset: nothing said.
+    std::function<void(const std::string& line)> log;
 
     // Test hooks: every request of every connection in the order performed,
     // and each connection's end. Connections are numbered from 1 as accepted.
@@ -48,14 +72,22 @@ private:
     bool Read(int fd, Connection& connection);
     bool Flush(int fd, Connection& connection);
     void Close(int fd);
+    // Closes connections whose request is overdue; the poll time-out until
+    // the next one is (-1: none).
+    int Expire();
+    void Note(const std::string& line);
 
     sim::Chain& chain_;
     int listener_;
     int stop_;
+    ServiceLimits limits_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     std::map<int, std::uint64_t> serials_;
+    std::map<uid_t, std::size_t> perUser_;
     std::uint64_t accepted_ = 0;
     std::uint64_t requests_ = 0;
+    Connection::Clock::time_point nextNote_{};
+    std::uint64_t unsaid_ = 0;
 };
 
 }  // namespace portd

@@ -1,5 +1,6 @@
 #include "portd/socket_claim.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,9 +19,13 @@ std::string Reason(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-bool Address(const std::string& path, sockaddr_un* address) {
+// The socket `name` in the directory held open as `dir`, reached through
+// that descriptor: whatever is done to the path meanwhile, the socket is
+// made (and probed) in the directory that was checked.
+bool Address(int dir, const std::string& name, sockaddr_un* address) {
     *address = sockaddr_un{};
     address->sun_family = AF_UNIX;
+    std::string path = "/proc/self/fd/" + std::to_string(dir) + "/" + name;
     if (path.size() >= sizeof address->sun_path) return false;
     std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
     return true;
@@ -36,28 +41,46 @@ bool Answers(const sockaddr_un& address) {
 }  // namespace
 
 bool SocketClaim::Claim(const std::string& socketPath, std::string* error, gid_t group) {
-    sockaddr_un address;
-    if (!Address(socketPath, &address)) {
+    using platform::posix::Keeper;
+    const std::string directory = platform::posix::DirectoryOf(socketPath);
+    const std::string windir = platform::posix::DirectoryOf(directory);
+    const std::string name = platform::posix::BaseNameOf(socketPath);
+    if (socketPath.size() >= sizeof(sockaddr_un::sun_path)) {
         *error = "socket path too long for a Unix socket: " + socketPath;
         return false;
     }
-    std::string directory = socketPath.substr(0, socketPath.rfind('/'));
-    if (!platform::posix::MakeDirectories(directory)) {
-        *error = Reason("cannot create directory " + directory, errno);
+    UniqueFd parent = platform::posix::OpenDirectory(windir);
+    if (!parent.valid()) {
+        *error = Reason("cannot open directory " + windir, errno);
         return false;
     }
-    UniqueFd lock = platform::posix::OpenOrCreate(socketPath + ".lock");
-    if (!lock.valid()) {
-        *error = Reason("cannot create " + socketPath + ".lock", errno);
+    struct stat info;
+    if (group == static_cast<gid_t>(-1) && ::fstat(parent.get(), &info) == 0) group = info.st_gid;
+    UniqueFd dev = platform::posix::OpenSubdirectory(parent.get(), platform::posix::BaseNameOf(directory), directory,
+                                                     Keeper::Owner, error);
+    if (!dev.valid()) {
+        if (errno == EPERM || errno == ELOOP || errno == ENOTDIR)
+            *error += "; only the service may make its socket there: remove " + directory + ", and it is made anew";
         return false;
     }
+    if (::fstat(dev.get(), &info) == 0 && info.st_gid != group) {
+        *error = directory + " is in group " + platform::posix::GroupName(info.st_gid) + ", not " +
+                 platform::posix::GroupName(group) + ": remove it, and it is made anew";
+        return false;
+    }
+    UniqueFd lock = platform::posix::OpenFileAt(dev.get(), name + ".lock", socketPath + ".lock", Keeper::Owner, error);
+    if (!lock.valid()) return false;
     if (!platform::posix::Flock(lock.get(), LOCK_EX | LOCK_NB)) {
         *error = errno == EWOULDBLOCK ? "another kestrel-portd is serving " + socketPath
                                       : Reason("cannot lock " + socketPath + ".lock", errno);
         return false;
     }
-    struct stat info;
-    if (::lstat(socketPath.c_str(), &info) == 0) {
+    sockaddr_un address;
+    if (!Address(dev.get(), name, &address)) {
+        *error = "no room for the socket's address: " + socketPath;
+        return false;
+    }
+    if (::fstatat(dev.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISSOCK(info.st_mode)) {
             *error = socketPath + " exists and is not a socket; not replacing it";
             return false;
@@ -66,7 +89,7 @@ bool SocketClaim::Claim(const std::string& socketPath, std::string* error, gid_t
             *error = "another service is answering on " + socketPath;
             return false;
         }
-        ::unlink(socketPath.c_str());  // left by a service that is gone
+        ::unlinkat(dev.get(), name.c_str(), 0);  // left by a service that is gone
     }
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.valid()) {
@@ -78,33 +101,30 @@ bool SocketClaim::Claim(const std::string& socketPath, std::string* error, gid_t
         return false;
     }
     // Only the group that may use the units reaches the device (root and
-    // the service's own user always do); a directory left by an older
-    // service is given to the group too.
-    if (group == static_cast<gid_t>(-1)) group = platform::posix::GroupOf(directory);
-    else if (platform::posix::GroupOf(directory) != group)
-        (void)::chown(directory.c_str(), static_cast<uid_t>(-1), group);
-    if (::chown(socketPath.c_str(), static_cast<uid_t>(-1), group) != 0 ||
-        ::chmod(socketPath.c_str(), 0660) != 0) {
-        *error = Reason("cannot give socket " + socketPath + " to its group", errno);
-        ::unlink(socketPath.c_str());
+    // the service's own user always do). By name in dev/, which nobody else
+    // can write: what is there is the socket just made.
+    if ((::fstatat(dev.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+         (info.st_gid != group &&
+          ::fchownat(dev.get(), name.c_str(), static_cast<uid_t>(-1), group, AT_SYMLINK_NOFOLLOW) != 0)) ||
+        ::fchmodat(dev.get(), name.c_str(), 0660, 0) != 0 || ::listen(listener.get(), 128) != 0) {
+        *error = Reason("cannot open socket " + socketPath + " to its group", errno);
+        ::unlinkat(dev.get(), name.c_str(), 0);
         return false;
     }
-    if (::listen(listener.get(), 64) != 0) {
-        *error = Reason("cannot listen on " + socketPath, errno);
-        ::unlink(socketPath.c_str());
-        return false;
-    }
+    dev_ = std::move(dev);
     lock_ = std::move(lock);
     listener_ = std::move(listener);
     path_ = socketPath;
+    name_ = name;
     return true;
 }
 
 void SocketClaim::Release() {
     if (!listener_.valid()) return;
-    ::unlink(path_.c_str());
+    ::unlinkat(dev_.get(), name_.c_str(), 0);
     listener_.reset();
     lock_.reset();
+    dev_.reset();
 }
 
 }  // namespace portd

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/driver_wire.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/files.h"
 
 namespace platform {
 namespace posix {
@@ -31,6 +34,7 @@ std::mutex g_exchange;
 // for good: the handle fails every later request.
 enum class LinkState { Up, Lost, OutOfStep };
 struct Link {
+    std::string windir;
     std::string socketPath;
     LinkState state = LinkState::Up;
 };
@@ -39,7 +43,9 @@ std::map<int, Link>& Links() {
     return *links;
 }
 
-int ConnectTo(const std::string& path) {
+// A connection to the socket at `path` whose peer is its service; -1 with
+// errno set (EACCES, said on the debug output, when someone else answers).
+int ConnectTo(const std::string& windir, const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
@@ -49,6 +55,12 @@ int ConnectTo(const std::string& path) {
     do {
         rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     } while (rc != 0 && errno == EINTR);
+    std::string why;
+    if (rc == 0 && !DriverPeerTrusted(fd, windir, &why)) {
+        DebugWrite(("*** Kestrel: " + why + " ***\n").c_str());
+        errno = EACCES;
+        rc = -1;
+    }
     if (rc != 0) {
         int error = errno;
         ::close(fd);
@@ -60,7 +72,7 @@ int ConnectTo(const std::string& path) {
 
 // A lost connection replaced in place: the handle keeps its number.
 bool Reconnect(int fd, Link* link) {
-    int fresh = ConnectTo(link->socketPath);
+    int fresh = ConnectTo(link->windir, link->socketPath);
     if (fresh < 0 || ::dup3(fresh, fd, O_CLOEXEC) < 0) {
         int error = errno;
         if (fresh >= 0) ::close(fresh);
@@ -117,6 +129,34 @@ bool Broken(int fd, Link* link) {
 
 }  // namespace
 
+bool DriverPeerTrusted(int fd, const std::string& windir, std::string* why) {
+    const std::string devPath = windir + "/dev";
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    struct stat dev, dir;
+    std::string trouble;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+        trouble = std::string("who answers cannot be told: ") + std::strerror(errno);
+    } else if (::lstat(devPath.c_str(), &dev) != 0 || ::stat(windir.c_str(), &dir) != 0) {
+        trouble = std::string("it cannot be looked at: ") + std::strerror(errno);
+    } else if (!S_ISDIR(dev.st_mode)) {
+        trouble = devPath + " is not a directory";
+    } else if (dev.st_uid != 0 && dev.st_uid != dir.st_uid) {
+        trouble = devPath + " belongs to " + UserName(dev.st_uid) + ", not to " +
+                  (dir.st_uid == 0 ? "root" : "root or to " + UserName(dir.st_uid)) + ", who owns " + windir;
+    } else if ((dev.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(dev.st_mode & 07777));
+        trouble = devPath + " can be written by others than its owner (mode " + std::string(mode) + ")";
+    } else if (peer.uid != 0 && peer.uid != dev.st_uid) {
+        trouble = "it is served by " + UserName(peer.uid) + " (process " + std::to_string(peer.pid) + "), not by " +
+                  UserName(dev.st_uid) + " or root";
+    }
+    if (trouble.empty()) return true;
+    *why = "the socket in " + devPath + " is not served by its owner (" + trouble + ")";
+    return false;
+}
+
 bool DriverSocketPath(const std::string& dir, const char* devicePath, std::string* socketPath) {
     static const char kPrefix[] = "\\\\.\\";
     if (devicePath == nullptr || std::strncmp(devicePath, kPrefix, 4) != 0) return false;
@@ -138,13 +178,13 @@ std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath) {
         SetLastError(kErrorFilenameTooLong);
         return kInvalidHandle;
     }
-    int fd = ConnectTo(path);
+    int fd = ConnectTo(dir, path);
     if (fd < 0) {
         SetLastErrorFromErrno(errno);
         return kInvalidHandle;
     }
     std::lock_guard<std::mutex> guard(g_exchange);
-    Links()[fd] = Link{path, LinkState::Up};
+    Links()[fd] = Link{dir, path, LinkState::Up};
     return fd;
 }
 
@@ -156,7 +196,9 @@ bool DriverSocketIoctl(std::intptr_t driver, std::uint32_t code, const void* in,
         SetLastError(kErrorInvalidHandle);
         return false;
     }
-    if ((in == nullptr && inLen != 0) || (out == nullptr && outLen != 0)) {
+    // Longer than any driver request: the service would close the handle.
+    if ((in == nullptr && inLen != 0) || (out == nullptr && outLen != 0) || inLen > kMaxTransferBytes ||
+        outLen > kMaxTransferBytes) {
         SetLastError(kErrorInvalidParameter);
         return false;
     }

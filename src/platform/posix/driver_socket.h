@@ -13,8 +13,18 @@ namespace posix {
 // False when the path is not of that form.
 bool DriverSocketPath(const std::string& dir, const char* devicePath, std::string* socketPath);
 
+// Whether the service at the other end of `fd`, a connection to a driver
+// socket of `windir`, is the one that may serve it: it runs as root or as
+// the owner of DIR/dev, a directory that belongs to root or to the owner of
+// the Windows directory and that nobody else can write (so nobody else can
+// put a socket there). False with the reason in *why: "the socket in
+// DIR/dev is not served by its owner (...)".
+bool DriverPeerTrusted(int fd, const std::string& windir, std::string* why);
+
 // As CreateFileA on a device: the handle, or -1 (kInvalidHandle) with the
-// last error set: file not found when nothing serves the device.
+// last error set: file not found when nothing serves the device, access
+// denied when something else than its service answers there (said on the
+// debug output).
 std::intptr_t DriverSocketOpen(const std::string& dir, const char* devicePath);
 // As DeviceIoControl: true when the driver performed the request. A refusal
 // sets the last error to "incorrect function"; a broken connection to

@@ -14,9 +14,11 @@ namespace posix {
 
 constexpr std::size_t kRequestHeaderBytes = 12;
 constexpr std::size_t kReplyHeaderBytes = 8;
-// No request of either driver protocol comes near this; a service refuses
-// larger ones rather than buffer them.
-constexpr std::uint32_t kMaxTransferBytes = 1u << 20;
+// The most a request carries in or out: a whole spectrum of 65535
+// channels of 4 bytes, the largest transfer of either driver protocol. A
+// service refuses a longer request, and closes the connection, rather than
+// buffer it.
+constexpr std::uint32_t kMaxTransferBytes = 1u << 18;
 
 inline void PutLE32(std::uint8_t* at, std::uint32_t value) {
     at[0] = static_cast<std::uint8_t>(value);

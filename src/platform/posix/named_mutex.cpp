@@ -2,7 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,9 +35,17 @@ struct MutexBlock {
     std::int32_t ownerPid;
 };
 
+constexpr BlockLayout kMutexLayout{0x4B4D5458, 1, sizeof(MutexBlock)};  // "KMTX"
+
+// How long one slice of a wait is: between slices the file and the owner
+// are checked.
+constexpr long kSliceNs = 200 * 1000 * 1000;
+
 // One handle given out by NamedMutexOpen.
 struct Handle {
     MutexBlock* block;
+    SharedMapping* mapping;
+    std::string path;
 };
 
 std::atomic<std::chrono::milliseconds::rep> g_deadOwnerWaitMs{1000};
@@ -97,7 +108,8 @@ std::map<std::string, std::unique_ptr<SharedMapping>>& Mappings() {
     return *mappings;
 }
 
-bool InitialiseMutex(pthread_mutex_t* mutex) {
+// Builds a mutex of the kind every handle uses.
+bool BuildMutex(pthread_mutex_t* mutex) {
     pthread_mutexattr_t attributes;
     if (pthread_mutexattr_init(&attributes) != 0) return false;
     int robust = PTHREAD_MUTEX_STALLED;
@@ -109,11 +121,118 @@ bool InitialiseMutex(pthread_mutex_t* mutex) {
               pthread_mutexattr_getrobust(&attributes, &robust) == 0 &&
               robust == PTHREAD_MUTEX_ROBUST && pthread_mutex_init(mutex, &attributes) == 0;
     pthread_mutexattr_destroy(&attributes);
-    if (ok && !MutexProvesRobustAndRecursive(mutex)) {
+    return ok;
+}
+
+bool InitialiseMutex(pthread_mutex_t* mutex) {
+    if (!BuildMutex(mutex)) return false;
+    if (!MutexProvesRobustAndRecursive(mutex)) {
         std::fprintf(stderr, "*** Kestrel: the named mutex is not robust and recursive here ***\n");
         return false;
     }
-    return ok;
+    return true;
+}
+
+// Whether a mutex's block could be one we built: glibc keeps the kind of
+// the mutex (robust, recursive, shared) in it, and a block of another kind
+// would make every lock fail or misbehave.
+bool PlausibleMutex(const void* block) {
+    const MutexBlock& mutex = *static_cast<const MutexBlock*>(block);
+    if (mutex.ownerPid < 0) return false;
+#ifdef __GLIBC__
+    static const int builtKind = [] {
+        pthread_mutex_t probe;
+        return BuildMutex(&probe) ? probe.__data.__kind : -1;
+    }();
+    return mutex.mutex.__data.__kind == builtKind;
+#else
+    return true;
+#endif
+}
+
+#ifdef __GLIBC__
+// The mutex's lock word, as the kernel's robust futexes define it: the
+// owner's thread id, and flags for waiters and for an owner that died.
+int* LockWord(MutexBlock* block) { return &block->mutex.__data.__lock; }
+
+// Whether a thread of that number runs (in any process).
+bool ThreadExists(int tid) { return tid > 0 && (::kill(tid, 0) == 0 || errno != ESRCH); }
+
+// Waits a slice at most for the lock word to change, as glibc's own lock
+// waits: the waiters flag set first, so that the owner's release (or the
+// kernel, at the owner's death) wakes this thread. False when the slice ran
+// out and nothing changed.
+bool AwaitChange(MutexBlock* block) {
+    int* word = LockWord(block);
+    int seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+    if (seen == 0 || (seen & FUTEX_OWNER_DIED) != 0) return true;  // free, or to be taken over: try now
+    if ((seen & FUTEX_WAITERS) == 0) {
+        if (!__atomic_compare_exchange_n(word, &seen, seen | FUTEX_WAITERS, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+            return true;
+        seen |= FUTEX_WAITERS;
+    }
+    timespec slice{0, kSliceNs};
+    return ::syscall(SYS_futex, word, FUTEX_WAIT, seen, &slice, nullptr, 0) == 0 || errno != ETIMEDOUT;
+}
+
+// A lock word that names a thread which does not exist was forged (the
+// kernel marks the mutex of an owner that dies, and numbers are not given
+// out again while it runs). It is released as the kernel releases the
+// mutex of a dead owner: marked, with a waiter woken, so that the next
+// owner acquires it abandoned.
+void ReleaseIfOwnerGone(MutexBlock* block, const std::string& shown) {
+    int* word = LockWord(block);
+    int seen = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+    const int tid = seen & FUTEX_TID_MASK;
+    if (seen == 0 || (seen & FUTEX_OWNER_DIED) != 0 || ThreadExists(tid)) return;
+    const int dead = (seen & FUTEX_WAITERS) | FUTEX_OWNER_DIED;
+    if (!__atomic_compare_exchange_n(word, &seen, dead, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) return;
+    ::syscall(SYS_futex, word, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+    try {
+        DebugWrite(("*** Kestrel: the mutex " + shown + " was held by thread " + std::to_string(tid) +
+                    ", which does not exist; taken over as abandoned ***\n").c_str());
+    } catch (...) {
+        // out of memory: taken over all the same
+    }
+}
+
+// Takes the mutex: tried, then waited for in slices, between which its
+// file is checked and a forged owner released.
+int Lock(MutexBlock* block, SharedMapping* mapping, const std::string& shown) {
+    bool waited = false;
+    int rc;
+    while ((rc = (mapping->Repair(), pthread_mutex_trylock(&block->mutex))) == EBUSY) {
+        waited = true;
+        if (!AwaitChange(block)) ReleaseIfOwnerGone(block, shown);
+    }
+    // Others may wait as this thread did: its release must wake one, as
+    // glibc's lock sees to after a wait.
+    if (waited && (rc == 0 || rc == EOWNERDEAD)) __atomic_fetch_or(LockWord(block), FUTEX_WAITERS, __ATOMIC_ACQ_REL);
+    return rc;
+}
+#else
+int Lock(MutexBlock* block, SharedMapping* mapping, const std::string&) {
+    mapping->Repair();
+    return pthread_mutex_lock(&block->mutex);
+}
+#endif
+
+// The file of a mutex: names may hold any character, files only some.
+std::string MutexFileName(const char* name) {
+    std::string file = "mutex.";
+    for (const char* p = name; *p != '\0'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     c == '_' || c == '-';
+        if (plain) {
+            file += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            file += escaped;
+        }
+    }
+    return file;
 }
 
 }  // namespace
@@ -141,20 +260,15 @@ bool MutexProvesRobustAndRecursive(pthread_mutex_t* mutex) {
 }
 
 std::string NamedMutexPath(const std::string& dir, const char* name) {
-    std::string file = dir + "/kestrel/mutex.";
-    for (const char* p = name; *p != '\0'; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '_' || c == '-';
-        if (plain) {
-            file += static_cast<char>(c);
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            file += escaped;
-        }
-    }
-    return file;
+    return dir + "/kestrel/" + MutexFileName(name);
+}
+
+std::unique_ptr<SharedMapping> OpenMutexBlock(const std::string& dir, const char* name, std::string* why) {
+    UniqueFd kestrel = OpenKestrelDirectory(dir, why);
+    if (!kestrel.valid()) return nullptr;
+    return SharedMapping::Open(
+        kestrel.get(), MutexFileName(name), NamedMutexPath(dir, name), kMutexLayout,
+        [](void* block) { return InitialiseMutex(&static_cast<MutexBlock*>(block)->mutex); }, PlausibleMutex, why);
 }
 
 void SetDeadOwnerWaitLimit(std::chrono::milliseconds limit) { g_deadOwnerWaitMs = limit.count(); }
@@ -169,25 +283,17 @@ MutexHandle NamedMutexOpen(const std::string& dir, const char* name) {
     auto& mappings = Mappings();
     auto found = mappings.find(path);
     if (found == mappings.end()) {
-        if (!MakeDirectories(dir + "/kestrel")) {
-            SetLastErrorFromErrno(errno);
-            return nullptr;
-        }
-        bool built = true;
-        auto mapping = SharedMapping::Open(path, sizeof(MutexBlock), [&](void* block, std::size_t) {
-            built = InitialiseMutex(&static_cast<MutexBlock*>(block)->mutex);
-        });
+        std::string why;
+        auto mapping = OpenMutexBlock(dir, name, &why);
         if (!mapping) {
-            SetLastErrorFromErrno(errno);
-            return nullptr;
-        }
-        if (!built) {
-            SetLastError(kErrorInvalidFunction);
+            int error = errno;
+            DebugWrite(("*** Kestrel: the mutex " + path + " cannot be shared: " + why + " ***\n").c_str());
+            SetLastErrorFromErrno(error);
             return nullptr;
         }
         found = mappings.emplace(path, std::move(mapping)).first;
     }
-    return new Handle{static_cast<MutexBlock*>(found->second->block())};
+    return new Handle{static_cast<MutexBlock*>(found->second->block()), found->second.get(), path};
 }
 
 WaitResult NamedMutexWait(MutexHandle mutex) {
@@ -195,8 +301,9 @@ WaitResult NamedMutexWait(MutexHandle mutex) {
         SetLastError(kErrorInvalidHandle);
         return WaitResult::Failed;
     }
-    MutexBlock* block = static_cast<Handle*>(mutex)->block;
-    int rc = pthread_mutex_lock(&block->mutex);
+    Handle& handle = *static_cast<Handle*>(mutex);
+    MutexBlock* block = handle.block;
+    int rc = Lock(block, handle.mapping, handle.path);
     if (rc == 0) {
         if (t_depths[block]++ == 0) block->ownerPid = static_cast<std::int32_t>(::getpid());
         return WaitResult::Acquired;
@@ -239,20 +346,36 @@ bool NamedMutexRelease(MutexHandle mutex) {
         if (--held->second == 0) t_depths.erase(held);
         return true;
     }
+    if (rc == EPERM) {
+        // Rebuilt, or taken over from a forged owner, since this thread
+        // took it: it holds it no longer.
+        t_depths.erase(held);
+        SetLastError(kErrorNotOwner);
+        return false;
+    }
     if (last) block->ownerPid = static_cast<std::int32_t>(::getpid());
-    SetLastError(rc == EPERM ? kErrorNotOwner : Win32FromErrno(rc));
+    SetLastError(Win32FromErrno(rc));
     return false;
+}
+
+bool NamedMutexHeld(MutexHandle mutex) {
+    return mutex != nullptr && t_depths.count(static_cast<Handle*>(mutex)->block) != 0;
 }
 
 void NamedMutexClose(MutexHandle mutex) { delete static_cast<Handle*>(mutex); }
 
-std::int32_t NamedMutexHolder(const std::string& dir, const char* name) {
-    int fd = ::open(NamedMutexPath(dir, name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    std::int32_t pid = 0;
-    ssize_t got = ::pread(fd, &pid, sizeof pid, offsetof(MutexBlock, ownerPid));
-    ::close(fd);
-    return got == static_cast<ssize_t>(sizeof pid) && pid > 0 ? pid : 0;
+MutexHolder NamedMutexHolder(const std::string& dir, const char* name) {
+    MutexHolder holder;
+    std::string why;
+    UniqueFd fd = OpenForReading(NamedMutexPath(dir, name), &why);
+    MutexBlock block;
+    if (!fd.valid() || ::pread(fd.get(), &block, sizeof block, kBlockOffset) != static_cast<ssize_t>(sizeof block))
+        return holder;
+    holder.pid = block.ownerPid > 0 ? block.ownerPid : 0;
+#ifdef __GLIBC__
+    holder.tid = block.mutex.__data.__lock & FUTEX_TID_MASK;
+#endif
+    return holder;
 }
 
 }  // namespace posix

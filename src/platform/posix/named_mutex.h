@@ -14,12 +14,20 @@
 // mutex is built exactly once while any process has it open, and built
 // afresh when the last one is gone, as a Windows mutex ceases to exist with
 // its last handle.
+//
+// Any member of the directory's group can write the mutex's file. So the
+// wait goes in slices: between them the file is checked (cut short, or a
+// mutex of another kind: rebuilt), and a lock word that names a thread
+// which does not exist is released as the kernel releases the mutex of an
+// owner that died (the next owner finds it abandoned). Without that, a
+// forged lock word would keep every client waiting for good.
 #pragma once
 
 #include <pthread.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -27,12 +35,16 @@
 namespace platform {
 namespace posix {
 
+class SharedMapping;
+
 // The mutex of that name under `dir`; null on failure with the last error
 // set.
 MutexHandle NamedMutexOpen(const std::string& dir, const char* name);
 WaitResult NamedMutexWait(MutexHandle mutex);
 // False (last error: not owner) when the calling thread does not hold it.
 bool NamedMutexRelease(MutexHandle mutex);
+// Whether the calling thread holds it.
+bool NamedMutexHeld(MutexHandle mutex);
 void NamedMutexClose(MutexHandle mutex);
 
 // How long the next owner of an abandoned mutex waits at most for the dead
@@ -48,12 +60,21 @@ void SetDeadOwnerWaitLimit(std::chrono::milliseconds limit);
 // fails is not handed out.
 bool MutexProvesRobustAndRecursive(pthread_mutex_t* mutex);
 
-// The process that holds the mutex of that name under `dir`, as the holder
-// recorded it: 0 when it is free or nothing is known. A read-only look at
-// the file that neither builds nor maps the mutex, for a program that wants
-// to say whom it waits for; a holder that died without release may still
-// be named, so check that the process exists.
-std::int32_t NamedMutexHolder(const std::string& dir, const char* name);
+// Who holds the mutex of that name under `dir`: the process, as the holder
+// recorded it, and the thread its lock word names; 0 when free or not
+// known. A read-only look at the file that neither builds nor maps the
+// mutex, for a program that wants to say whom it waits for; a holder that
+// died without release, or a forged lock word, may still be named, so
+// check that they exist.
+struct MutexHolder {
+    std::int32_t pid = 0;
+    std::int32_t tid = 0;
+};
+MutexHolder NamedMutexHolder(const std::string& dir, const char* name);
+
+// The mutex's block (the mutex, then the holder's process id as an int32)
+// as NamedMutexOpen maps it; null with *why set on failure.
+std::unique_ptr<SharedMapping> OpenMutexBlock(const std::string& dir, const char* name, std::string* why);
 
 // The file that holds the mutex of that name: names may hold any character,
 // files only some.

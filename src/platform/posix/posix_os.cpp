@@ -1,10 +1,12 @@
 #include "platform/posix/posix_os.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "addin/shared_state.h"
 #include "platform/posix/clock.h"
@@ -34,8 +36,52 @@ Result NoThrow(Result failed, Work&& work) noexcept {
 
 }  // namespace
 
+namespace {
+
+constexpr BlockLayout kSharedLayout{0x4B534842, 1, sizeof(SharedState)};  // "KSHB"
+
+// Whether a block holds what the add-in could have written: counts and
+// indices in their ranges, version texts ended.
+bool PlausibleState(const void* block) {
+    const SharedState& state = *static_cast<const SharedState*>(block);
+    if (state.nSystemOpenCount < 0) return false;
+    for (const McbRecord& record : state.records) {
+        const std::int32_t type = record.nMailboxType;
+        if (record.nDetectors < 0 || record.nDetectors > MAX_DETECTORS || (type != 0 && type != -1 && type != 4 && type != 5) ||
+            record.nCurDevSeg < -1 || record.nCurDevSeg > MAX_DETECTORS || record.nCurView < -1 ||
+            (record.bResponding & ~1) != 0 || (record.bDevices & ~1) != 0 ||
+            std::memchr(record.szVersion, '\0', sizeof record.szVersion) == nullptr)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string SharedBlockPath(const std::string& windowsDirectory) {
     return windowsDirectory + "/kestrel/shared.state";
+}
+
+std::unique_ptr<SharedMapping> OpenSharedBlock(const std::string& windowsDirectory, std::string* why) {
+    UniqueFd kestrel = OpenKestrelDirectory(windowsDirectory, why);
+    if (!kestrel.valid()) return nullptr;
+    return SharedMapping::Open(kestrel.get(), "shared.state", SharedBlockPath(windowsDirectory), kSharedLayout,
+                               nullptr, PlausibleState, why);
+}
+
+std::string WindowsDirectoryTrouble(const std::string& windowsDirectory) {
+    const std::string kestrel = windowsDirectory + "/kestrel";
+    std::vector<std::string> files = {SharedBlockPath(windowsDirectory), SharedBlockPath(windowsDirectory) + ".init",
+                                      windowsDirectory + "/HVNACC32.INI.lock"};
+    if (DIR* listing = ::opendir(kestrel.c_str())) {
+        while (const dirent* entry = ::readdir(listing))
+            if (std::strncmp(entry->d_name, "mutex.", 6) == 0) files.push_back(kestrel + "/" + entry->d_name);
+        ::closedir(listing);
+    }
+    std::string trouble = TroubleAt(kestrel, Keeper::Group);
+    for (const std::string& file : files)
+        if (trouble.empty()) trouble = TroubleAt(file, Keeper::Group);
+    return trouble;
 }
 
 PosixOs::PosixOs(std::string windowsDirectory) : dir_(std::move(windowsDirectory)) {
@@ -53,15 +99,15 @@ SharedState* PosixOs::Shared() {
 
 SharedState* PosixOs::MapShared() {
     std::call_once(sharedOnce_, [this] {
-        if (MakeDirectories(dir_ + "/kestrel"))
-            sharedMapping_ = SharedMapping::Open(SharedBlockPath(dir_), sizeof(SharedState));
+        std::string why;
+        sharedMapping_ = OpenSharedBlock(dir_, &why);
         if (sharedMapping_) {
             shared_ = static_cast<SharedState*>(sharedMapping_->block());
+            checked_.store(sharedMapping_.get(), std::memory_order_release);
             return;
         }
         // The add-in still works in this process, on a block of its own.
-        std::string message = "*** Kestrel: shared block in " + dir_ +
-                              " not mapped (" + std::strerror(errno) +
+        std::string message = "*** Kestrel: shared block in " + dir_ + " not mapped (" + why +
                               "); this process works alone ***\n";
         DebugWrite(message.c_str());
         privateShared_.reset(new SharedState());
@@ -80,8 +126,19 @@ bool PosixOs::SharedWasFirst() {
 MutexHandle PosixOs::MutexCreate(const char* name) {
     return NoThrow<MutexHandle>(nullptr, [&] { return NamedMutexOpen(dir_, name); });
 }
-WaitResult PosixOs::MutexWait(MutexHandle mutex) { return NamedMutexWait(mutex); }
-bool PosixOs::MutexRelease(MutexHandle mutex) { return NamedMutexRelease(mutex); }
+WaitResult PosixOs::MutexWait(MutexHandle mutex) {
+    WaitResult result = NamedMutexWait(mutex);
+    // The block is the mutex's to guard: whoever holds it may rebuild it.
+    if (result != WaitResult::Failed)
+        if (SharedMapping* block = checked_.load(std::memory_order_acquire)) block->Repair();
+    return result;
+}
+bool PosixOs::MutexRelease(MutexHandle mutex) {
+    // What the holder leaves is what a rebuild of a damaged block restores.
+    if (SharedMapping* block = checked_.load(std::memory_order_acquire))
+        if (NamedMutexHeld(mutex)) block->Remember();
+    return NamedMutexRelease(mutex);
+}
 void PosixOs::MutexClose(MutexHandle mutex) { NamedMutexClose(mutex); }
 
 // --- time -------------------------------------------------------------------

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/posix/errors.h"
@@ -27,78 +29,57 @@ void Step(const char* step) {
     if (ProfileWriteStepHook hook = g_stepHook.load()) hook(step);
 }
 
-// The whole file; false when it cannot be read (a missing file reads as
-// empty, with errno ENOENT).
-bool ReadFile(const std::string& path, std::string* text) {
-    text->clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return false;
-    char chunk[4096];
-    while (true) {
-        ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (got == 0) return true;
-        text->append(chunk, static_cast<std::size_t>(got));
-    }
+// A trouble with the files of a directory is said once, not at every read.
+void TraceOnce(const std::string& text) {
+    static std::mutex lock;
+    static std::set<std::string> said;
+    std::lock_guard<std::mutex> guard(lock);
+    if (said.size() < 64 && said.insert(text).second) DebugWrite(("*** Kestrel: " + text + " ***\n").c_str());
 }
 
 // Removes the temporaries of writers that died before their rename. The
 // caller holds the write lock, so no living writer owns one.
-void RemoveOrphanedTemporaries(const std::string& path) {
-    std::string directory = DirectoryOf(path);
-    std::string prefix = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1) + ".tmp";
-    DIR* listing = ::opendir(directory.c_str());
+void RemoveOrphanedTemporaries(int dir, const std::string& prefix) {
+    DIR* listing = ::fdopendir(::fcntl(dir, F_DUPFD_CLOEXEC, 0));
     if (listing == nullptr) return;
     while (const dirent* entry = ::readdir(listing)) {
         std::string name = entry->d_name;
-        // mkostemp's six characters follow the prefix.
+        // Six characters follow the prefix.
         if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
-            ::unlinkat(::dirfd(listing), name.c_str(), 0);
+            ::unlinkat(dir, name.c_str(), 0);
     }
     ::closedir(listing);
 }
 
-// Replaces the file with `text`: temporary file, sync, rename, sync of the
-// directory so the rename itself survives a power cut.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-    RemoveOrphanedTemporaries(path);
-    std::vector<char> temp(path.begin(), path.end());
-    const char suffix[] = ".tmpXXXXXX";
-    temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+// Replaces the file `name` in `dir` with `text`: temporary file, sync,
+// rename, sync of the directory so the rename itself survives a power cut.
+// The new file is the directory group's, as everything made there.
+bool ReplaceFile(int dir, const std::string& name, const std::string& text, std::string* why) {
+    const std::string prefix = name + ".tmp";
+    RemoveOrphanedTemporaries(dir, prefix);
+    std::string temp;
+    UniqueFd fd = CreateTemporaryAt(dir, prefix, &temp, why);
     if (!fd.valid()) return false;
     Step("temporary created");
-    // The new file takes the old one's mode and group, opened to the
-    // directory's group so every member can write it next (mkostemp made
-    // it 0600).
-    struct stat info;
-    bool existed = ::stat(path.c_str(), &info) == 0;
-    mode_t mode = (existed ? (info.st_mode & 07777) : 0) | 0660;
-    bool ok = ShareWithGroup(fd.get(), existed ? info.st_gid : GroupOf(DirectoryOf(path)), mode);
-    if (ok) {
-        // In two halves, so a test can stop the writer between them.
-        std::size_t half = text.size() / 2;
-        ok = WriteAll(fd.get(), text.substr(0, half));
-        if (ok) Step("half written");
-        ok = ok && WriteAll(fd.get(), text.substr(half));
-    }
+    // In two halves, so a test can stop the writer between them.
+    std::size_t half = text.size() / 2;
+    bool ok = WriteAll(fd.get(), text.substr(0, half));
+    if (ok) Step("half written");
+    ok = ok && WriteAll(fd.get(), text.substr(half));
     if (ok) Step("written");
     ok = ok && ::fsync(fd.get()) == 0;
     int error = errno;
     fd.reset();
     if (ok) Step("synced");
-    if (ok && ::rename(temp.data(), path.c_str()) == 0) {
+    if (ok && ::renameat(dir, temp.c_str(), dir, name.c_str()) == 0) {
         Step("renamed");
-        UniqueFd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.valid()) ::fsync(dir.get());
+        ::fsync(dir);
         Step("directory synced");
         return true;
     }
     if (ok) error = errno;
-    ::unlink(temp.data());
+    ::unlinkat(dir, temp.c_str(), 0);
+    *why = "cannot replace " + name + ": " + std::strerror(error);
     errno = error;
     return false;
 }
@@ -140,9 +121,46 @@ std::uint32_t CopyText(const std::string& text, char* buffer, std::uint32_t size
     return length;
 }
 
+// The read, change and replacement of a profile, under its write lock.
+bool WriteProfile(const std::string& path, const char* section, const char* key, const char* value,
+                  std::string* why) {
+    UniqueFd dir = OpenSharedDirectory(DirectoryOf(path), why);
+    if (!dir.valid()) return false;
+    const std::string name = BaseNameOf(path);
+    UniqueFd lock = OpenFileAt(dir.get(), name + ".lock", path + ".lock", Keeper::Group, why);
+    if (!lock.valid()) return false;
+    if (!Flock(lock.get(), LOCK_EX)) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    Step("locked");
+    // What is there is read first; a file that cannot be read is not
+    // replaced, so nothing stored in it is lost.
+    std::string text;
+    bool exists = ReadWholeFile(path, &text, why);
+    if (!exists && errno != ENOENT) return false;
+    Step("read");
+    IniText ini(text);
+    bool changed;
+    if (key == nullptr) {
+        changed = ini.RemoveSection(section);
+    } else if (value == nullptr) {
+        changed = ini.RemoveKey(section, key);
+    } else {
+        changed = ini.Set(section, key, value);
+    }
+    if (!changed && exists) return true;
+    return ReplaceFile(dir.get(), name, ini.Text(), why);
+}
+
 }  // namespace
 
 void SetProfileWriteStepHook(ProfileWriteStepHook hook) { g_stepHook.store(hook); }
+
+std::string ProfileWriteTrouble(const std::string& path) {
+    std::string trouble = TroubleAt(path + ".lock", Keeper::Group);
+    return trouble.empty() ? TroubleAt(path, Keeper::Group, true) : trouble;
+}
 
 std::uint32_t ParseProfileInt(const std::string& text) {
     std::size_t i = 0;
@@ -183,8 +201,9 @@ std::uint32_t ProfileString(const std::string& dir, const char* section, const c
                             const char* defaultValue, char* buffer, std::uint32_t size,
                             const char* file) {
     if (buffer == nullptr || size == 0) return 0;
-    std::string text;
-    if (file != nullptr) ReadFile(PathIn(dir, file), &text);
+    std::string text, why;
+    if (file != nullptr && !ReadWholeFile(PathIn(dir, file), &text, &why) && !why.empty())
+        TraceOnce("not reading " + why);
     IniText ini(text);
     if (section == nullptr) return CopyNameList(ini.Sections(), buffer, size);
     if (key == nullptr) return CopyNameList(ini.Keys(section), buffer, size);
@@ -205,32 +224,11 @@ bool ProfileWrite(const std::string& dir, const char* section, const char* key,
         SetLastError(kErrorInvalidParameter);
         return false;
     }
-    std::string path = PathIn(dir, file);
-    UniqueFd lock = OpenOrCreate(path + ".lock");
-    if (!lock.valid() || !Flock(lock.get(), LOCK_EX)) {
-        SetLastErrorFromErrno(errno);
-        return false;
-    }
-    Step("locked");
-    std::string text;
-    bool exists = ReadFile(path, &text);
-    if (!exists && errno != ENOENT) {
-        SetLastErrorFromErrno(errno);
-        return false;
-    }
-    Step("read");
-    IniText ini(text);
-    bool changed;
-    if (key == nullptr) {
-        changed = ini.RemoveSection(section);
-    } else if (value == nullptr) {
-        changed = ini.RemoveKey(section, key);
-    } else {
-        changed = ini.Set(section, key, value);
-    }
-    if (!changed && exists) return true;
-    if (!ReplaceFile(path, ini.Text())) {
-        SetLastErrorFromErrno(errno);
+    std::string path = PathIn(dir, file), why;
+    if (!WriteProfile(path, section, key, value, &why)) {
+        int error = errno;
+        DebugWrite(("*** Kestrel: cannot write " + path + ": " + why + " ***\n").c_str());
+        SetLastErrorFromErrno(error);
         return false;
     }
     return true;

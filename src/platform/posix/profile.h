@@ -24,6 +24,11 @@ std::uint32_t ProfileString(const std::string& dir, const char* section, const c
 bool ProfileWrite(const std::string& dir, const char* section, const char* key,
                   const char* value, const char* file);
 
+// What would keep a write of the profile `path` from being stored, as
+// ProfileWrite would refuse it (a link, a file of another group, a
+// directory others can write); empty when nothing in the file system does.
+std::string ProfileWriteTrouble(const std::string& path);
+
 // Test hook: called with a name at each step of a profile write, so a test
 // can end the process at any of them. Null (the default): no hook.
 using ProfileWriteStepHook = void (*)(const char* step);

@@ -4,7 +4,7 @@
 
 #include <cctype>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "platform/posix/errors.h"
@@ -75,7 +75,10 @@ bool ParseBytes(const std::string& text, std::vector<std::uint8_t>* bytes) {
 // well-formed value line with the key it belongs to.
 template <typename OnKey, typename OnValue>
 void Walk(const std::string& file, OnKey onKey, OnValue onValue) {
-    std::ifstream in(file);
+    // Read as every file of the Windows directory: through no link.
+    std::string text, why;
+    ReadWholeFile(file, &text, &why);
+    std::istringstream in(text);
     std::string line, key;
     bool inKey = false;
     while (std::getline(in, line)) {
