@@ -24,13 +24,13 @@ using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 // MCB 9 keeps its clock and values: input 1 counting for a minute, 2 stopped after 30 s (recorded), 3
-// stopped at a time nobody recorded, 4 never started. MCB 12 keeps neither: its start times are the PC's
+// stopped at a time nobody recorded (its record is of an earlier run), 4 never started. MCB 12 keeps neither: its start times are the PC's
 // stamps, none yet.
 const char* const kRunsChain =
     "[chain]\nepoch = 1000000000\n[unit 9]\nversion = 0919-005\ndetectors = 4\nchannels = 1024\nfeatures = 0x110000\n"
     "[unit 9 detector 1]\nacquiring = yes\nstart = 999999940\nlive_ms = 60000\n"
     "[unit 9 detector 2]\nstart = 999996400\nlive_ms = 30000\napp.KESTREL_RUN = 999996400 999996430 0\n"
-    "[unit 9 detector 3]\nstart = 999999000\nlive_ms = 20000\n[unit 12]\ntype = 4\nversion = 8474-001\nchannels = 1024\n";
+    "[unit 9 detector 3]\nstart = 999999000\nlive_ms = 20000\napp.KESTREL_RUN = 999990000 999990020 0\n[unit 12]\ntype = 4\nversion = 8474-001\nchannels = 1024\n";
 
 // A command (with "@" for an N42 path), its exit code and words, then the real time `list` shows for
 // MCB 9 detector `det` (12: MCB 12 detector 1): from `real` to `real + slack` seconds, -1 unknown. An N42
@@ -45,6 +45,7 @@ const Step kSteps[] = {
     {"read 9 3 --n42 @", 1, "is unknown (stopped at a time kestrel did not record)", 3, -1, 0},
     {"read 9 3 --n42 @ --real-time 20", 0, "", 3, -1, 0},
     {"read 9 3 --csv - --real-time 0", 0, "# real time: 0 s (given with --real-time)", 3, -1, 0},
+    {"read 9 3 --n42 @ --real-time 0", 1, "real time of MCB 9 detector 3 is 0 s", 3, -1, 0},  // with counts
     {"read 9 2 --n42 @ --real-time 20", 2, "is known (30 s)", 2, 30, 0},
     {"clear 9 3", 0, "spectrum cleared; real time 0 s", 3, 0, 0},
     {"read 9 3 --n42 @", 0, "", 3, 0, 0},  // 0 s, no counts

@@ -25,7 +25,7 @@ TEST_P(KestrelBadInput, ExitsWithItsCodeAndAMessage) {
     EXPECT_NE((run.out + run.err).find(GetParam().message), std::string::npos) << Describe(args, run);
     for (std::size_t line = 0; line < run.err.size(); line = run.err.find('\n', line) + 1)
         EXPECT_EQ(run.err.compare(line, 9, "kestrel: "), 0) << Describe(args, run);
-    EXPECT_EQ(::access((windir_ / "x.n42").c_str(), F_OK), -1) << "an export was written";
+    for (const char* file : {"x.n42", "x.csv"}) EXPECT_EQ(::access((windir_ / file).c_str(), F_OK), -1) << file << " was written";
 }
 
 const std::string k129(129, 'd');
@@ -51,11 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"PngOnStdout", {"--sim", "@CHAIN", "read", "9", "1", "--png", "-"}, 2, "--png cannot write to standard output ('-')"},
         Case{"UnwritableExport", {"--sim", "@CHAIN", "read", "9", "1", "--csv", "@WINDIR/no/x.csv"}, 2, "cannot write"},
         Case{"ANewlineInAPath", {"--sim", "@CHAIN", "read", "9", "1", "--csv", "@WINDIR/a\nb/x.csv"}, 2, "/a?b/x.csv: no directory"},
-        Case{"N42OfAnUnknownRealTime", {"--sim", "@CHAIN", "read", "12", "3", "--n42", "@WINDIR/x.n42"}, 1, "give it with --real-time SECONDS"},
+        Case{"N42OfAnUnknownRealTime", {"--sim", "@CHAIN", "read", "12", "3", "--csv", "@WINDIR/x.csv", "--n42", "@WINDIR/x.n42"}, 1,
+             "give it with --real-time SECONDS"},
         Case{"RealTimeThatIsKnown", {"--sim", "@CHAIN", "read", "9", "1", "--n42", "@WINDIR/x.n42", "--real-time", "5"}, 2, "is known (100 s)"},
         Case{"WindirIsAFile", {"--windir", "@CHAIN", "list"}, 2, "is not a directory"},
         Case{"QuoteInDescription", {"--sim", "@CHAIN", "describe", "9", "1", "a \"b\""}, 2, "double quote"},
         Case{"DescriptionOf129Characters", {"--sim", "@CHAIN", "describe", "12", "1", k129}, 2, "at most 128 characters"},
+        Case{"DescriptionTheIniFileTrims", {"--sim", "@CHAIN", "describe", "12", "1", " Left arm "}, 1, "read back differs from the one stored"},
         Case{"DescriptionTooLongForTheUnit", {"--sim", "@CHAIN", "describe", "9", "1", Accents(65)}, 2, "at most 128 bytes each"},
         Case{"NoDriverService", {"list"}, 3, "no driver service answers"},
         Case{"AddinMissing", {"--sim", "@CHAIN", "--addin", "@WINDIR/none.so", "list"}, 3, "cannot find the add-in library"},

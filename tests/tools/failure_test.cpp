@@ -139,6 +139,8 @@ struct ShellCase {
 const ShellCase kShellCases[] = {
     {"list to a full device", R"("$K" list > /dev/full)", 1, "kestrel: cannot write standard output: No space left on device"},
     {"JSON to a full device", R"("$K" read 9 1 --json > /dev/full)", 1, "kestrel: cannot write standard output: No space left on device"},
+    {"a write error other than a closed pipe is one", R"("$K" read 9 1 --csv - 1< /dev/null; a=$?; "$K" list 1< /dev/null; exit $((a + $?)))", 2,
+     "kestrel: cannot write standard output: Bad file descriptor"},
     {"CSV to a full device", R"("$K" read 9 1 --csv /dev/full)", 1, "kestrel: cannot write /dev/full: No space left on device"},
     {"N42 to a full device", R"("$K" read 9 1 --n42 /dev/full)", 1, "kestrel: cannot write /dev/full: No space left on device"},
     {"PNG to a full device", R"("$K" read 9 1 --png /dev/full)", 1, "kestrel: cannot write /dev/full: No space left on device"},

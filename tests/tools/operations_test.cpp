@@ -3,6 +3,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "tools/chain_files.h"
 #include "tools/tool_run.h"
 
 namespace kestrel_tool_test {
@@ -87,6 +88,11 @@ TEST_F(KestrelOperations, RawRoiAndTrace) {
     ToolRun device = Run({"roi", "clear", "12", "1", "1", "1"});
     EXPECT_TRUE(device.exitCode == 0 && Contains(device.out, "carry no ROI marks: kestrel cannot read them back")) << last_;
     EXPECT_TRUE(Json::parse(Run({"read", "12", "1", "--count", "4", "--json"}).out)["roi"].is_null()) << last_;
+    // A unit that marks ROIs in a bit of its counts shows none where kestrel reads them (bit 30): done is
+    // not what its memory says.
+    chain_ = WriteChain(windir_ / "odd.conf", "[unit 9]\nversion = 0919-005\ndata_mask = 0x80FFFFFF\naux_mask = 0xFF000000\n");
+    ToolRun odd = Run({"roi", "set", "9", "1", "100", "50"});
+    EXPECT_TRUE(odd.exitCode == 1 && Contains(odd.err, "MCB 9 reported success, but 50 of the channels 100 to 149 show no ROI mark")) << last_;
 }
 
 }  // namespace

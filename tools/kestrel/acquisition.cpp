@@ -114,8 +114,9 @@ void SendToInput(Addin& addin, int mcb, int det, const std::string& command) {
 }
 
 AcquisitionTimes StartRun(Addin& addin, int mcb, int det, bool clear, const AcquisitionTimes& before) {
-    if (clear && before.active) StopRun(addin, mcb, det, before);
-    if (clear) SendToInput(addin, mcb, det, "CLEAR");
+    // Each step recorded as it is done: a START refused after the CLEAR
+    // leaves an empty spectrum of real time 0, not the old run's times.
+    if (clear) ClearStopped(addin, mcb, det, before.active ? StopRun(addin, mcb, det, before) : before);
     RunRecord record;
     record.earlierKnown = clear || before.realKnown;
     record.earlier = clear ? 0 : before.realSeconds;
