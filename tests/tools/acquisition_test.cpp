@@ -30,7 +30,7 @@ const char* const kRunsChain =
     "[chain]\nepoch = 1000000000\n[unit 9]\nversion = 0919-005\ndetectors = 4\nchannels = 1024\nfeatures = 0x110000\n"
     "[unit 9 detector 1]\nacquiring = yes\nstart = 999999940\nlive_ms = 60000\n"
     "[unit 9 detector 2]\nstart = 999996400\nlive_ms = 30000\napp.KESTREL_RUN = 999996400 999996430 0\n"
-    "[unit 9 detector 3]\nstart = 999999000\nlive_ms = 20000\napp.KESTREL_RUN = 999990000 999990020 0\n[unit 12]\ntype = 4\nversion = 8474-001\nchannels = 1024\n";
+    "[unit 9 detector 3]\nstart = 999999000\nlive_ms = 20000\napp.KESTREL_RUN = 999990000 999999500 0\n[unit 12]\ntype = 4\nversion = 8474-001\nchannels = 1024\n";
 
 // A command (with "@" for an N42 path), its exit code and words, then the real time `list` shows for
 // MCB 9 detector `det` (12: MCB 12 detector 1): from `real` to `real + slack` seconds, -1 unknown. An N42

@@ -79,6 +79,13 @@ std::string N42SchemaMissing() {
 #endif
 }
 
+// Says once why N42 files go unchecked; nothing to report against the file.
+static std::string Unchecked() {
+    static const bool said = std::printf("N42 files not validated: %s\n", N42SchemaMissing().c_str()) > 0;
+    (void)said;
+    return std::string();
+}
+
 std::string N42SchemaErrors(const std::string& path) {
 #ifdef KESTREL_HAVE_LIBXML2
     static xmlSchemaPtr schema = [] {
@@ -88,7 +95,7 @@ std::string N42SchemaErrors(const std::string& path) {
         xmlSchemaFreeParserCtxt(parser);
         return parsed;
     }();
-    if (schema == nullptr) return N42SchemaMissing().empty() ? "the schema does not parse" : "";
+    if (schema == nullptr) return N42SchemaMissing().empty() ? "the schema does not parse" : Unchecked();
     std::string errors;
     xmlSchemaValidCtxtPtr validator = xmlSchemaNewValidCtxt(schema);
     xmlSchemaSetValidStructuredErrors(
@@ -98,7 +105,7 @@ std::string N42SchemaErrors(const std::string& path) {
     return result != 0 && errors.empty() ? "invalid (libxml2 result " + std::to_string(result) + ")" : errors;
 #else
     (void)path;
-    return "";
+    return Unchecked();
 #endif
 }
 

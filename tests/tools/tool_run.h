@@ -47,7 +47,8 @@ std::string CsvRows(std::uint64_t first, const std::vector<std::uint64_t>& count
 // Whitespace-separated unsigned numbers; false when one is not.
 bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers);
 // How the file at `path` breaks the N42.42-2011 schema (libxml2 against KESTREL_N42_SCHEMA): empty when
-// it is valid, or when the schema or libxml2 is missing (N42SchemaMissing() says which).
+// it is valid, or when the schema or libxml2 is missing (said once on standard output; N42SchemaMissing()
+// says which).
 std::string N42SchemaErrors(const std::string& path);
 std::string N42SchemaMissing();
 bool HasPngSignature(const std::string& path);
