@@ -16,7 +16,9 @@ int g_outputError = 0;
 struct Sink {
     int fd;
     int* firstError;
+    bool owned;  // made by WatchedStream, deleted with its stream
 };
+Sink g_outputSink{STDOUT_FILENO, &g_outputError, false};
 
 ssize_t WriteSink(void* cookie, const char* bytes, std::size_t size) {
     Sink& sink = *static_cast<Sink*>(cookie);
@@ -33,8 +35,13 @@ ssize_t WriteSink(void* cookie, const char* bytes, std::size_t size) {
 }
 
 int CloseSink(void* cookie) {
-    delete static_cast<Sink*>(cookie);
+    if (static_cast<Sink*>(cookie)->owned) delete static_cast<Sink*>(cookie);
     return 0;
+}
+
+std::FILE* OpenSink(Sink* sink) {
+    cookie_io_functions_t functions{nullptr, &WriteSink, nullptr, &CloseSink};
+    return ::fopencookie(sink, "w", functions);
 }
 
 }  // namespace
@@ -49,15 +56,14 @@ void Say(const std::string& text) {
 bool MessagesAreTerminal() { return ::isatty(::fileno(Messages())) == 1; }
 
 std::FILE* WatchedStream(int fd, int* firstError) {
-    cookie_io_functions_t functions{nullptr, &WriteSink, nullptr, &CloseSink};
-    Sink* sink = new Sink{fd, firstError};
-    std::FILE* stream = ::fopencookie(sink, "w", functions);
+    Sink* sink = new Sink{fd, firstError, true};
+    std::FILE* stream = OpenSink(sink);
     if (stream == nullptr) delete sink;
     return stream;
 }
 
 void WatchStandardOutput() {
-    std::FILE* watched = WatchedStream(STDOUT_FILENO, &g_outputError);
+    std::FILE* watched = OpenSink(&g_outputSink);  // lives as long as the process
     if (watched == nullptr) return;  // stdout stays; its failures are then reported as such
     std::setvbuf(watched, nullptr, ::isatty(STDOUT_FILENO) == 1 ? _IOLBF : _IOFBF, BUFSIZ);
     stdout = watched;
