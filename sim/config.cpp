@@ -277,11 +277,13 @@ private:
             UnitConfig& unit = draft.config;
             const int count = unit.detectorCount();
             // A type-4 unit's mailbox scratch bytes lie over the top byte of
-            // channel words, so its counts live in the low 24 bits.
+            // channel words, so its counts live in the low 24 bits, and that
+            // byte is no place for bits of its own such as ROI marks: it
+            // keeps those to itself.
             DetectorConfig base;
             if (unit.mailboxType == 4) {
                 base.dataMask = kType4DataMask;
-                base.auxMask = ~kType4DataMask;
+                base.auxMask = 0;
             }
             unit.detector.assign(count, base);
             // Every value was checked at its line already; what only the
@@ -289,11 +291,12 @@ private:
             for (int d = 1; d <= count; ++d) {
                 for (const auto& [key, value] : draft.common) applyDetectorKey(unit.detector[d - 1], key, value);
                 for (const auto& [key, value] : draft.perDetector[d]) applyDetectorKey(unit.detector[d - 1], key, value);
-                if (unit.mailboxType == 4 && (unit.detector[d - 1].dataMask & ~kType4DataMask) != 0) {
+                const DetectorConfig& det = unit.detector[d - 1];
+                if (unit.mailboxType == 4 && ((det.dataMask | det.auxMask) & ~kType4DataMask) != 0) {
                     line_ = 0;
                     return problem("unit " + std::to_string(mcb) + " detector " + std::to_string(d) +
                                    ": a type-4 unit keeps its mailbox in the top byte of its channel words, so "
-                                   "data_mask must leave bits 24 to 31 clear");
+                                   "data_mask and aux_mask must leave bits 24 to 31 clear");
                 }
             }
             for (const auto& [d, keys] : draft.perDetector) {

@@ -1,6 +1,7 @@
 #include "sim/demo.h"
 
 #include <ctime>
+#include <string>
 
 #include "sim/chain.h"
 
@@ -28,6 +29,9 @@ UnitConfig DemoSegmentUnit(std::int64_t epoch) {
     unit.detector[1].auxMask = 0xFF000000;
     unit.detector[1].liveMs = 30000;
     unit.detector[1].startStamp = epoch - 3600;
+    // Stopped 30 s after its start, as `kestrel stop` records it.
+    unit.detector[1].appData["KESTREL_RUN"] =
+        std::to_string(epoch - 3600) + " " + std::to_string(epoch - 3600 + 30) + " 0";
     return unit;
 }
 
@@ -40,7 +44,7 @@ UnitConfig DemoDeviceUnit(std::int64_t epoch) {
     for (DetectorConfig& det : unit.detector) {
         det.features = {0x00010000, 0, 0, 0};
         det.dataMask = 0x00FFFFFF;
-        det.auxMask = 0xFF000000;
+        det.auxMask = 0;  // the top byte is the mailbox's
     }
     unit.detector[0].liveMs = 120000;
     unit.detector[0].startStamp = epoch - 7200;

@@ -1,13 +1,19 @@
 #include "tools/tool_run.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <signal.h>
 #include <spawn.h>
 
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#ifdef KESTREL_HAVE_LIBXML2
+#include <libxml/xmlschemas.h>
+#endif
 
 #include "posix/process_wait.h"
 #include "tools/chain_files.h"
@@ -63,6 +69,61 @@ std::string Describe(const std::vector<std::string>& args, const ToolRun& run) {
     std::string text = "kestrel";
     for (const std::string& arg : args) text += " '" + arg + "'";
     return text + "\nexit code " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err;
+}
+
+std::string N42SchemaMissing() {
+#ifdef KESTREL_HAVE_LIBXML2
+    return ::access(KESTREL_N42_SCHEMA, R_OK) == 0 ? "" : "no N42 schema at " KESTREL_N42_SCHEMA;
+#else
+    return "built without libxml2";
+#endif
+}
+
+// Says once why N42 files go unchecked; nothing to report against the file.
+static std::string Unchecked() {
+    static const bool said = std::printf("N42 files not validated: %s\n", N42SchemaMissing().c_str()) > 0;
+    (void)said;
+    return std::string();
+}
+
+std::string N42SchemaErrors(const std::string& path) {
+#ifdef KESTREL_HAVE_LIBXML2
+    static xmlSchemaPtr schema = [] {
+        if (!N42SchemaMissing().empty()) return xmlSchemaPtr{};
+        xmlSchemaParserCtxtPtr parser = xmlSchemaNewParserCtxt(KESTREL_N42_SCHEMA);
+        xmlSchemaPtr parsed = xmlSchemaParse(parser);
+        xmlSchemaFreeParserCtxt(parser);
+        return parsed;
+    }();
+    if (schema == nullptr) return N42SchemaMissing().empty() ? "the schema does not parse" : Unchecked();
+    std::string errors;
+    xmlSchemaValidCtxtPtr validator = xmlSchemaNewValidCtxt(schema);
+    xmlSchemaSetValidStructuredErrors(
+        validator, [](void* out, xmlErrorPtr error) { *static_cast<std::string*>(out) += error->message; }, &errors);
+    int result = xmlSchemaValidateFile(validator, path.c_str(), 0);
+    xmlSchemaFreeValidCtxt(validator);
+    return result != 0 && errors.empty() ? "invalid (libxml2 result " + std::to_string(result) + ")" : errors;
+#else
+    (void)path;
+    return Unchecked();
+#endif
+}
+
+bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers) {
+    std::istringstream words(text);
+    for (std::string word; words >> word; numbers->push_back(std::stoull(word)))
+        if (word.find_first_not_of("0123456789") != std::string::npos) return false;
+    return true;
+}
+
+std::string CsvRows(std::uint64_t first, const std::vector<std::uint64_t>& counts) {
+    std::string rows = "channel,counts\n";
+    for (std::size_t i = 0; i < counts.size(); ++i) rows += std::to_string(first + i) + "," + std::to_string(counts[i]) + "\n";
+    return rows;
+}
+
+bool HasPngSignature(const std::string& path) {
+    return ReadText(path).compare(0, 8, std::string("\x89PNG\r\n\x1a\n", 8)) == 0;
 }
 
 ToolTest::ToolTest() : chain_(WriteChain(windir_ / "chain.conf", kStoppedChain)) {}

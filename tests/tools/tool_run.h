@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -47,8 +46,11 @@ protected:
 std::string CsvRows(std::uint64_t first, const std::vector<std::uint64_t>& counts);
 // Whitespace-separated unsigned numbers; false when one is not.
 bool ParseNumbers(const std::string& text, std::vector<std::uint64_t>* numbers);
-// Every way the document breaks the N42.42-2011 schema's rules (none: empty).
-std::vector<std::string> N42Breaches(const pugi::xml_document& document);
+// How the file at `path` breaks the N42.42-2011 schema (libxml2 against KESTREL_N42_SCHEMA): empty when
+// it is valid, or when the schema or libxml2 is missing (said once on standard output; N42SchemaMissing()
+// says which).
+std::string N42SchemaErrors(const std::string& path);
+std::string N42SchemaMissing();
 bool HasPngSignature(const std::string& path);
 
 }  // namespace kestrel_tool_test

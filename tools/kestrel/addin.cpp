@@ -150,7 +150,7 @@ void Addin::SetStartTime(int mcb, int det) {
 }
 
 bool Addin::Description(int mcb, int det, std::string* text, bool* isDefault) {
-    char buffer[160] = {};
+    char buffer[520] = {};  // 128 characters of UTF-8
     bool fallback = true;
     bool valid = Slot<slots::GetDescriptionFn>(slots::kGetDescription)(object_, mcb, det, buffer,
                                                                        sizeof buffer, &fallback);

@@ -2,14 +2,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 
 #include "kestrel/commands.h"
+#include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/options.h"
+#include "kestrel/utf8_text.h"
 
 namespace kestrel_tool {
 namespace {
@@ -37,13 +41,32 @@ CLI::Validator Within(long long low, long long high, const std::string& what,
         range, what);
 }
 
-void AddTarget(CLI::App* command, DetectorArgs* target) {
+// The detector a command works on. A command that `changes` it is refused
+// on a detector another owner has locked, unless --owner or --force say
+// otherwise; `lock` gives the owner as an argument instead.
+void AddTarget(CLI::App* command, DetectorArgs* target, bool changes, bool ownerOption = true) {
     command->add_option("MCB", target->mcb, "MCB number, 9 to 16")
         ->required()
         ->check(Within(9, 16, "MCB number", true));
     command->add_option("DET", target->det, "detector number within the MCB, from 1")
         ->required()
         ->check(Within(1, 16, "detector number", true));
+    target->changes = changes;
+    if (!changes) return;
+    if (ownerOption)
+        command->add_option("--owner", target->owner,
+                            "the lock owner this run acts for: a detector locked by this owner is "
+                            "not refused")
+            ->type_name("NAME");
+    command->add_flag("--force", target->force,
+                      "go ahead even when another owner has locked the detector");
+}
+
+// One line, as every error line of the tool.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) line += c == '\n' ? std::string("; ") : std::string(1, c);
+    return TerminalText(line);
 }
 
 }  // namespace
@@ -56,23 +79,31 @@ int RunCommandLine(int argc, char** argv) {
                  "Start with:  kestrel demo",
                  "kestrel"};
     app.require_subcommand(1);
-    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no, a read failed, or output "
+    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no, a detector is locked by "
+               "another owner, a read failed, a time an export would state is not known, or output "
                "could not be written; 2 bad usage or input; 3 the add-in library or the driver "
                "service is not available, or the service went away during the run; 4 a wait "
-               "lasted longer than --timeout; 141 standard output was closed by its reader "
-               "(as for a program ended by SIGPIPE; nothing is said); 128 + N a stop signal N.");
+               "lasted longer than --timeout; 77 not allowed to use the units of the Windows "
+               "directory (not in its group); 141 standard output was closed by its reader (as for "
+               "a program ended by SIGPIPE; nothing is said); 128 + N a stop signal N.");
     app.fallthrough();
     app.set_version_flag("--version", std::string("kestrel ") + KESTREL_VERSION);
     // Every error line of the tool starts with its name.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
-        return std::string("kestrel: ") + error.what() + "\nRun with --help for more information.\n";
+        return "kestrel: " + OneLine(error.what()) + "\nkestrel: Run with --help for more information.\n";
     });
 
     GlobalOptions global;
     app.add_option("--windir", global.windir,
                    "Windows directory of the system to use (default: $WINDIR, else "
                    "/var/lib/hvnacc32; with --sim: a temporary one)")
-        ->type_name("DIR");
+        ->type_name("DIR")
+        ->check([](const std::string& path) {
+            struct stat info;
+            return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)
+                       ? path + " is not a directory"
+                       : std::string();
+        });
     auto* simOption = app.add_option("--sim", global.simConfig,
                                      "serve the chain described in this file in process, for "
                                      "this run")
@@ -119,7 +150,7 @@ int RunCommandLine(int argc, char** argv) {
 
     RawArgs raw;
     auto* rawCommand = app.add_subcommand("raw", "send one command to an MCB and show its answer");
-    AddTarget(rawCommand, &raw.target);
+    AddTarget(rawCommand, &raw.target, true);  // a raw command may change anything
     rawCommand->add_option("COMMAND", raw.command, "the command text, e.g. \"SHOW_VERS\"")
         ->required();
     rawCommand->callback([&] { run = [&] { return RunRaw(global, raw); }; });
@@ -128,11 +159,11 @@ int RunCommandLine(int argc, char** argv) {
     auto* readCommand = app.add_subcommand(
         "read", "read a spectrum; export it as CSV or N42 or plot it as PNG (no file: CSV on "
                 "standard output)");
-    AddTarget(readCommand, &read.target);
+    AddTarget(readCommand, &read.target, false);
     readCommand->add_option("--start", read.start, "first channel (default 0)")
-        ->check(Within(0, 65535, "start channel"));
+        ->check(Within(0, 4294967295LL, "start channel"));
     readCommand->add_option("--count", read.count, "number of channels (default: to the end)")
-        ->check(Within(1, 65536, "channel count"));
+        ->check(Within(1, 4294967295LL, "channel count"));
     readCommand->add_option("--view", read.view, "view number (default 0)")
         ->check(Within(0, 1000, "view number"));
     readCommand->add_option("--csv", read.csv, "write CSV (channel,counts) to this file ('-': "
@@ -141,8 +172,15 @@ int RunCommandLine(int argc, char** argv) {
     readCommand->add_option("--n42", read.n42, "write an ANSI N42.42 XML document to this file "
                                                "('-': standard output)")
         ->type_name("FILE");
-    readCommand->add_option("--png", read.png, "plot the spectrum into this PNG file")
+    readCommand->add_option("--png", read.png, "plot the spectrum into this PNG file (a file: "
+                                               "not standard output)")
         ->type_name("FILE");
+    readCommand->add_option("--real-time", read.realTime,
+                            "the real time of an input whose real time kestrel does not know (one "
+                            "stopped at a time nobody recorded), for the exports; the N42 file "
+                            "says it was given")
+        ->type_name("SECONDS")
+        ->check(Within(0, 4294967295LL, "real time"));
     readCommand->add_flag("--json", read.json, "write the spectrum and its times as JSON on "
                                                "standard output");
     readCommand->add_flag("--log", read.logScale, "plot the counts on a log scale");
@@ -156,17 +194,21 @@ int RunCommandLine(int argc, char** argv) {
         int (*runner)(const GlobalOptions&, const AcquireArgs&);
     };
     for (const AcquireCommand& each : {
-             AcquireCommand{"start", "start an input counting (and stamp its start time)", RunStart},
+             AcquireCommand{"start", "start an input counting (and stamp its start time); with "
+                                     "--clear a new run on a cleared spectrum, without it the "
+                                     "real time carries on from the counts already there", RunStart},
              AcquireCommand{"stop", "stop an input counting (and record when)", RunStop},
-             AcquireCommand{"clear", "clear an input's spectrum", RunClear},
+             AcquireCommand{"clear", "clear an input's spectrum (a counting input starts a new run)",
+                            RunClear},
              AcquireCommand{"wait", "wait until an input stops counting", RunWait}}) {
         auto* command = app.add_subcommand(each.name, each.help);
-        AddTarget(command, &acquire.target);
         std::string name = each.name;
+        AddTarget(command, &acquire.target, true);  // wait changes it with --seconds only
         if (name == "start") command->add_flag("--clear", acquire.clear, "clear the spectrum first");
         if (name == "start" || name == "wait")
             command->add_option("--seconds", acquire.seconds,
-                                "count this many seconds from now, then stop the input")
+                                "count this many seconds from now, then stop the input (if it "
+                                "counts)")
                 ->check(CLI::Range(0.0, 31536000.0));
         auto runner = each.runner;
         command->callback([&, runner] { run = [&, runner] { return runner(global, acquire); }; });
@@ -179,7 +221,7 @@ int RunCommandLine(int argc, char** argv) {
         auto* command = roiCommand->add_subcommand(
             clear ? "clear" : "set", clear ? "clear the ROI marks of a run of channels"
                                            : "mark a run of channels as a region of interest");
-        AddTarget(command, &roi.target);
+        AddTarget(command, &roi.target, true);
         command->add_option("START", roi.start, "first channel")
             ->required()
             ->check(Within(0, 4294967295LL, "start channel"));
@@ -196,29 +238,27 @@ int RunCommandLine(int argc, char** argv) {
 
     LockArgs lock;
     auto* lockCommand = app.add_subcommand("lock", "lock a detector for an owner");
-    AddTarget(lockCommand, &lock.target);
+    AddTarget(lockCommand, &lock.target, true, false);
     lockCommand->add_option("NUMBER", lock.number, "lock number, 1 to 4294967295")
         ->required()
         ->check(Within(1, 4294967295LL, "lock number"));
-    lockCommand->add_option("OWNER", lock.owner, "who holds the lock")->required();
-    lockCommand->add_flag("--force", lock.force,
-                          "take the lock over even when another owner holds it");
+    lockCommand->add_option("OWNER", lock.target.owner, "who holds the lock")->required();
     lockCommand->callback([&] { run = [&] { return RunLock(global, lock); }; });
 
     DetectorArgs unlock;
     auto* unlockCommand = app.add_subcommand("unlock", "release a detector's lock");
-    AddTarget(unlockCommand, &unlock);
+    AddTarget(unlockCommand, &unlock, true);
     unlockCommand->callback([&] { run = [&] { return RunUnlock(global, unlock); }; });
 
     DescribeArgs describe;
     auto* describeCommand = app.add_subcommand("describe", "store a detector's description");
-    AddTarget(describeCommand, &describe.target);
+    AddTarget(describeCommand, &describe.target, true);
     describeCommand->add_option("TEXT", describe.text, "the description")->required();
     describeCommand->callback([&] { run = [&] { return RunDescribe(global, describe); }; });
 
     SetIdArgs setId;
     auto* setIdCommand = app.add_subcommand("set-id", "store a detector's identifier");
-    AddTarget(setIdCommand, &setId.target);
+    AddTarget(setIdCommand, &setId.target, true);
     setIdCommand->add_option("NUMBER", setId.id, "the identifier, 0 to 4294967295")
         ->required()
         ->check(Within(0, 4294967295LL, "identifier"));
@@ -227,7 +267,7 @@ int RunCommandLine(int argc, char** argv) {
     StartTimeArgs startTime;
     auto* startTimeCommand = app.add_subcommand(
         "start-time", "stamp a detector's start time with the current time and show it");
-    AddTarget(startTimeCommand, &startTime.target);
+    AddTarget(startTimeCommand, &startTime.target, true);  // unless --show
     startTimeCommand->add_flag("--show", startTime.showOnly, "only show it, stamp nothing");
     startTimeCommand->callback([&] { run = [&] { return RunStartTime(global, startTime); }; });
 
@@ -263,8 +303,8 @@ int RunCommandLine(int argc, char** argv) {
         std::vector<std::string> leftover = app.remaining(true);
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && takesSubcommand &&
             !leftover.empty()) {
-            std::fprintf(stderr, "kestrel: unknown subcommand \"%s\"\nRun with --help for the subcommands.\n",
-                         leftover.front().c_str());
+            Say("unknown subcommand \"" + leftover.front() + "\"");
+            Say("Run with --help for the subcommands.");
             return kExitUsage;
         }
         int code = app.exit(error);

@@ -1,6 +1,8 @@
 // `start`, `stop`, `clear` and `wait`: an input's acquisition, for runs
 // nobody watches, e.g.
 //   kestrel start 9 2 --clear --seconds 600 && kestrel read 9 2 --n42 run.n42
+// A command that finds nothing to do changes nothing and says so: times
+// are what the unit and kestrel's record of its runs say.
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -9,9 +11,9 @@
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
-#include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/time_text.h"
+#include "kestrel/watchdog.h"
 
 namespace kestrel_tool {
 namespace {
@@ -28,29 +30,16 @@ void Report(const GlobalOptions& options, const std::string& text) {
     if (!options.quiet) std::printf("%s\n", text.c_str());
 }
 
-void Send(Addin& addin, const DetectorArgs& target, const std::string& command) {
-    CommandResult result = addin.SendCommand(target.mcb, target.det, command);
-    if (!result.completed)
-        throw ToolError(kExitFailed, "\"" + command + "\" for " + Name(target) + " failed (" +
-                                         LocalErrMeaning(result.localErr) + ")");
-    if (result.localErr != 0)
-        throw ToolError(kExitFailed, "MCB " + std::to_string(target.mcb) + " refused \"" +
-                                         command + "\" (status " +
-                                         std::to_string(result.localErr) + " " +
-                                         std::to_string(result.status2) + ")");
+AcquisitionTimes Times(Addin& addin, const DetectorArgs& target, const char* toDo) {
+    AcquisitionTimes times = ReadAcquisitionTimes(addin, target.mcb, target.det);
+    if (!times.activeKnown)
+        throw ToolError(kExitFailed, "MCB " + std::to_string(target.mcb) + " does not say whether detector " +
+                                         std::to_string(target.det) + " is counting: cannot " + toDo);
+    return times;
 }
 
-// Stops the input and records when, on the clock of its start time: the
-// unit keeps no stop time, and without one the real time is unknown.
-void Stop(const GlobalOptions& options, Addin& addin, const DetectorArgs& target) {
-    Send(addin, target, "STOP");
-    std::uint32_t now = 0;
-    addin.StartTime(target.mcb, target.det, &now);
-    if (now == 0 || !addin.SetAppData(target.mcb, target.det, kStopStampName, std::to_string(now)))
-        Say("could not record when " + Name(target) + " stopped: its real time stays unknown");
-    AcquisitionTimes times = ReadAcquisitionTimes(addin, target.mcb, target.det);
-    Report(options, Name(target) + ": stopped; real time " + times.RealText() + ", live time " +
-                        kLiveTimeUnreported);
+std::string Stopped(const AcquisitionTimes& times) {
+    return "stopped; real time " + times.RealText() + ", live time " + times.LiveText();
 }
 
 void RequireSeconds(const AcquireArgs& args) {
@@ -58,13 +47,21 @@ void RequireSeconds(const AcquireArgs& args) {
         throw ToolError(kExitUsage, "--seconds must be between 0 and 31536000");
 }
 
+// Lets a counting input count `seconds` from now, then stops it.
 void CountFor(const GlobalOptions& options, Addin& addin, const AcquireArgs& args) {
+    ServiceWait waiting;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", args.seconds);
     Say("letting " + Name(args.target) + " count for " + seconds +
         " s, then stopping it (Ctrl-C ends the wait and leaves it counting)");
     std::this_thread::sleep_for(std::chrono::duration<double>(args.seconds));
-    Stop(options, addin, args.target);
+    AcquisitionTimes times = Times(addin, args.target, "stop it");
+    if (!times.active) {
+        Report(options, Name(args.target) + ": stopped meanwhile, not by this run; real time " +
+                            times.RealText());
+        return;
+    }
+    Report(options, Name(args.target) + ": " + Stopped(StopRun(addin, args.target.mcb, args.target.det, times)));
 }
 
 }  // namespace
@@ -74,13 +71,17 @@ int RunStart(const GlobalOptions& options, const AcquireArgs& args) {
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
-    if (args.clear) Send(addin, args.target, "CLEAR");
-    Send(addin, args.target, "START");
-    addin.SetStartTime(args.target.mcb, args.target.det);
-    addin.SetAppData(args.target.mcb, args.target.det, kStopStampName, "");
-    AcquisitionTimes times = ReadAcquisitionTimes(addin, args.target.mcb, args.target.det);
-    Report(options, Name(args.target) + ": started" + (args.clear ? " on a cleared spectrum" : "") +
-                        ", start time " + LocalTimeText(times.start));
+    AcquisitionTimes before = Times(addin, args.target, "start it");
+    if (before.active && !args.clear) {
+        Report(options, Name(args.target) + ": already counting since " + LocalTimeText(before.start) +
+                            " (real time so far " + before.RealText() +
+                            "); nothing changed ('start --clear' begins a new run)");
+    } else {
+        AcquisitionTimes after = StartRun(addin, args.target.mcb, args.target.det, args.clear, before);
+        Report(options, Name(args.target) + ": started" + (args.clear ? " on a cleared spectrum" : "") +
+                            ", start time " + LocalTimeText(after.start) + "; real time so far " +
+                            after.RealText());
+    }
     if (args.seconds >= 0) CountFor(options, addin, args);
     return kExitOk;
 }
@@ -88,46 +89,64 @@ int RunStart(const GlobalOptions& options, const AcquireArgs& args) {
 int RunStop(const GlobalOptions& options, const AcquireArgs& args) {
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
-    Stop(options, session.addin(), args.target);
+    AcquisitionTimes before = Times(session.addin(), args.target, "stop it");
+    if (!before.active) {
+        Report(options, Name(args.target) + ": not counting; nothing changed (real time " +
+                            before.RealText() + ")");
+        return kExitOk;
+    }
+    Report(options, Name(args.target) + ": " +
+                        Stopped(StopRun(session.addin(), args.target.mcb, args.target.det, before)));
     return kExitOk;
 }
 
 int RunClear(const GlobalOptions& options, const AcquireArgs& args) {
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
-    Send(session.addin(), args.target, "CLEAR");
-    Report(options, Name(args.target) + ": spectrum cleared");
+    Addin& addin = session.addin();
+    AcquisitionTimes before = Times(addin, args.target, "clear it");
+    if (before.active) {
+        // Counts and times start again together: a new run.
+        AcquisitionTimes after = StartRun(addin, args.target.mcb, args.target.det, true, before);
+        Report(options, Name(args.target) + ": spectrum cleared; it was counting, so a new run began at " +
+                            LocalTimeText(after.start));
+    } else {
+        AcquisitionTimes after = ClearStopped(addin, args.target.mcb, args.target.det, before);
+        Report(options, Name(args.target) + ": spectrum cleared; real time " + after.RealText());
+    }
     return kExitOk;
 }
 
 int RunWait(const GlobalOptions& options, const AcquireArgs& args) {
     RequireSeconds(args);
     Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+    DetectorArgs target = args.target;
+    target.changes = args.seconds >= 0;  // it stops the input then
+    session.RequireDetector(target);
     Addin& addin = session.addin();
+    AcquisitionTimes times = Times(addin, args.target, "wait for it to stop");
+    if (!times.active) {
+        Report(options, Name(args.target) + ": not counting; nothing to wait for (real time " +
+                            times.RealText() + ")");
+        return kExitOk;
+    }
     if (args.seconds >= 0) {
         CountFor(options, addin, args);
         return kExitOk;
     }
-    auto lastSaid = std::chrono::steady_clock::now() - kRemindEvery;
-    for (;;) {
-        AcquisitionTimes times = ReadAcquisitionTimes(addin, args.target.mcb, args.target.det);
-        if (!times.activeKnown)
-            throw ToolError(kExitFailed, "MCB " + std::to_string(args.target.mcb) +
-                                             " does not say whether detector " +
-                                             std::to_string(args.target.det) +
-                                             " is counting: cannot wait for it to stop");
-        if (!times.active) {
-            Report(options, Name(args.target) + ": not counting; real time " + times.RealText());
-            return kExitOk;
-        }
+    ServiceWait waiting;
+    for (auto lastSaid = std::chrono::steady_clock::now() - kRemindEvery;;) {
         if (std::chrono::steady_clock::now() - lastSaid >= kRemindEvery) {
             Say("waiting for " + Name(args.target) + " to stop counting (real time so far " +
                 times.RealText() + "; Ctrl-C ends the wait)");
             lastSaid = std::chrono::steady_clock::now();
         }
         std::this_thread::sleep_for(kPoll);
+        times = Times(addin, args.target, "wait for it to stop");
+        if (!times.active) break;
     }
+    Report(options, Name(args.target) + ": not counting; real time " + times.RealText());
+    return kExitOk;
 }
 
 }  // namespace kestrel_tool

@@ -31,7 +31,9 @@ int RunList(const GlobalOptions& options, const ListArgs& args) {
     Session session(options, ChainFromOptions(options));
     if (args.mcb != 0) {
         // One MCB, or one detector: the same checks as every detector command.
-        DetectorArgs target{args.mcb, args.det != 0 ? args.det : 1};
+        DetectorArgs target;
+        target.mcb = args.mcb;
+        target.det = args.det != 0 ? args.det : 1;
         session.RequireDetector(target);
     }
     std::vector<UnitInfo> units = SurveyUnits(session.addin(), args.mcb, args.det);

@@ -1,5 +1,6 @@
 // `read`: a run of channels, exported as CSV or N42 or plotted as PNG.
 #include <cstdio>
+#include <tuple>
 
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
@@ -9,7 +10,6 @@
 #include "kestrel/exit_codes.h"
 #include "kestrel/output_file.h"
 #include "kestrel/plot_png.h"
-#include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
 #include "kestrel/views.h"
@@ -29,7 +29,6 @@ void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* star
                                         " (0 to " + std::to_string(channels - 1) + ")");
     long long available = static_cast<long long>(channels) - args.start;
     long long wanted = args.count < 0 ? available : args.count;
-    if (wanted == 0) throw ToolError(kExitUsage, "--count must be at least 1");
     if (wanted > available)
         throw ToolError(kExitUsage, "--count " + std::to_string(wanted) + " from channel " +
                                         std::to_string(args.start) + " runs past the " +
@@ -38,14 +37,29 @@ void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* star
     *count = static_cast<std::uint32_t>(wanted);
 }
 
+// --real-time: for an input whose real time kestrel does not know.
+void GiveRealTime(const ReadArgs& args, Spectrum* spectrum) {
+    if (args.realTime < 0) return;
+    AcquisitionTimes& times = spectrum->times;
+    if (times.realKnown && times.realSeconds != 0)
+        throw ToolError(kExitUsage, "the real time of " + spectrum->Name() + " is known (" +
+                                        times.RealText() + "): --real-time is for a real time kestrel "
+                                        "does not know");
+    times.realKnown = times.realGiven = true;
+    times.neverStarted = false;
+    times.earlier = 0;
+    times.realSeconds = static_cast<std::uint32_t>(args.realTime);
+}
+
 }  // namespace
 
 int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     if (args.json && (args.csv == "-" || args.n42 == "-"))
         throw ToolError(kExitUsage, "--json and an export to '-' both want standard output: give one");
     // Before anything is read, so a mistyped path costs nothing.
-    for (const std::string* path : {&args.csv, &args.n42, &args.png})
-        if (!path->empty()) RequireWritableFile(*path);
+    for (auto [option, path, toStdout] : {std::tuple{"--csv", &args.csv, true}, {"--n42", &args.n42, true},
+                                          {"--png", &args.png, false}})
+        if (!path->empty()) RequireExportPath(option, *path, toStdout);
     RequireDistinctOutputs({args.csv, args.n42, args.png});
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
@@ -57,6 +71,10 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     bool progress = !options.quiet && (options.progress || MessagesAreTerminal());
     Spectrum spectrum =
         ReadSpectrum(addin, args.target.mcb, args.target.det, start, count, args.view, progress);
+    GiveRealTime(args, &spectrum);
+    // All exports or none: an N42 file that cannot be written stops the
+    // others before they are.
+    if (!args.n42.empty()) RequireN42Times(spectrum);
 
     bool anyFile = !args.csv.empty() || !args.n42.empty() || !args.png.empty();
     if (args.json) PrintSpectrumJson(stdout, spectrum);
@@ -74,7 +92,7 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
     reportLine("read " + std::to_string(count) + " channels of " + spectrum.Name() +
                " from channel " + std::to_string(start) + ": " + std::to_string(spectrum.Total()) +
                " counts; real time " + spectrum.times.RealText() + ", live time " +
-               kLiveTimeUnreported);
+               spectrum.times.LiveText());
     if (!args.csv.empty()) {
         WriteCsv(spectrum, args.csv);
         if (args.csv != "-") reportLine("wrote " + args.csv);

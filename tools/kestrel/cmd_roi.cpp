@@ -6,6 +6,7 @@
 #include "kestrel/exit_codes.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
+#include "kestrel/spectrum.h"
 #include "kestrel/views.h"
 
 namespace kestrel_tool {
@@ -41,11 +42,26 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
                            ? addin.ClearRoi(args.target.mcb, args.target.det, start, length, args.view)
                            : addin.SetRoi(args.target.mcb, args.target.det, start, length, args.view);
     std::printf("roi %s channels %u to %u: result %d, status %d %d\n", args.clear ? "clear" : "set",
-                start, start + length - (length ? 1 : 0), result.code, result.localErr,
+                start, start + length - 1, result.code, result.localErr,
                 result.status2);
     if (result.code != 1) {
         Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
             RoiFailure(result.code) + (result.code == -1 ? ViewFailure(args.view) : ""));
+        return kExitFailed;
+    }
+    // Done means the unit's memory shows it: read the run back.
+    Spectrum after = ReadSpectrum(addin, args.target.mcb, args.target.det, start, length, args.view, false);
+    if (after.RoiBit() == 0) {
+        std::printf("(the channel words of this detector carry no ROI marks: kestrel cannot read "
+                    "them back)\n");
+        return kExitOk;
+    }
+    std::uint32_t wrong = 0;
+    for (std::size_t i = 0; i < after.words.size(); ++i) wrong += after.InRoi(i) == args.clear;
+    if (wrong != 0) {
+        Say("MCB " + std::to_string(args.target.mcb) + " reported success, but " + std::to_string(wrong) +
+            " of the channels " + std::to_string(start) + " to " + std::to_string(start + length - 1) +
+            (args.clear ? " still show an ROI mark" : " show no ROI mark"));
         return kExitFailed;
     }
     return kExitOk;

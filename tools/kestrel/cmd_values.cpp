@@ -5,78 +5,81 @@
 
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
+#include "kestrel/detector_lock.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/time_text.h"
 #include "kestrel/unit_access.h"
+#include "kestrel/utf8_text.h"
 
 namespace kestrel_tool {
 namespace {
 
 // The longest owner that "NUMBER OWNER" still fits in the add-in's
-// 128-character lock text, whatever the number.
-constexpr std::size_t kOwnerLimit = 116;
-// The longest value an MCB gives back.
+// 128-byte lock text, whatever the number.
+constexpr std::size_t kOwnerBytes = 116;
+// The longest description: the longest value an MCB gives back, in bytes,
+// and in characters wherever else it is kept.
 constexpr std::size_t kDescriptionLimit = 128;
-// Feature word 0: the unit reports the start date and time itself.
+// Feature word 0: the unit reports the start date and time itself; it
+// keeps the named values itself.
 constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
+constexpr std::uint32_t kUnitKeepsValues = 0x00100000;
 
 std::string Name(const DetectorArgs& target) {
     return "MCB " + std::to_string(target.mcb) + " detector " + std::to_string(target.det);
 }
 
-int StoreLock(const GlobalOptions& options, const DetectorArgs& target, std::uint32_t number,
-              const std::string& owner, bool force) {
-    RequireStorableText("the owner", owner, kOwnerLimit);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(target);
+int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number) {
     Addin& addin = session.addin();
-    // The add-in hands a lock to whoever asks; taking one from another
-    // owner is for the user to decide.
-    std::string holder;
-    std::uint32_t held = addin.Lock(target.mcb, target.det, &holder);
-    if (number != 0 && held != 0 && holder != owner && !force) {
-        Say(Name(target) + " is locked by \"" + holder + "\" (lock " + std::to_string(held) +
-            "); 'lock --force' takes it over");
-        return kExitFailed;
-    }
+    const std::string& owner = number != 0 ? target.owner : std::string();
     addin.SetLock(target.mcb, target.det, number, owner);
     std::string storedOwner;
     std::uint32_t lock = addin.Lock(target.mcb, target.det, &storedOwner);
     if (lock != number) {
-        Say("the add-in did not take the lock: " + Name(target) + " has lock " +
-            std::to_string(lock));
+        Say("the add-in did not take the lock: " + Name(target) + " has lock " + std::to_string(lock));
         return kExitFailed;
     }
     std::string why = BecauseNotStored(session.windir());
-    if (storedOwner != owner && !why.empty()) {
+    if (number != 0 && storedOwner != OwnerAsStored(owner) && !why.empty()) {
         Say("the add-in could not store the lock of " + Name(target) + why);
         return kExitFailed;
     }
     if (number == 0)
         std::printf("%s unlocked\n", Name(target).c_str());
     else
-        std::printf("%s locked: %u owner \"%s\"\n", Name(target).c_str(), lock, storedOwner.c_str());
+        std::printf("%s locked: %u owner \"%s\"\n", Name(target).c_str(), lock,
+                    TerminalText(storedOwner).c_str());
     return kExitOk;
 }
 
 }  // namespace
 
 int RunLock(const GlobalOptions& options, const LockArgs& args) {
-    return StoreLock(options, args.target, static_cast<std::uint32_t>(args.number), args.owner,
-                     args.force);
+    RequireStorableText("the owner", args.target.owner, kOwnerBytes, kOwnerBytes);
+    Session session(options, ChainFromOptions(options));
+    session.RequireDetector(args.target);
+    return StoreLock(session, args.target, static_cast<std::uint32_t>(args.number));
 }
 
 int RunUnlock(const GlobalOptions& options, const DetectorArgs& args) {
-    return StoreLock(options, args, 0, "", true);
+    Session session(options, ChainFromOptions(options));
+    session.RequireDetector(args);
+    return StoreLock(session, args, 0);
 }
 
 int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
-    RequireStorableText("the description", args.text, kDescriptionLimit);
+    RequireStorableText("the description", args.text, kDescriptionLimit, 4 * kDescriptionLimit);
     Session session(options, ChainFromOptions(options));
     session.RequireDetector(args.target);
     Addin& addin = session.addin();
+    std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
+    if (!features.empty() && (features[0] & kUnitKeepsValues) && args.text.size() > kDescriptionLimit)
+        throw ToolError(kExitUsage, "MCB " + std::to_string(args.target.mcb) +
+                                        " keeps its values itself, at most " +
+                                        std::to_string(kDescriptionLimit) + " bytes each: this description takes " +
+                                        std::to_string(args.text.size()) + " bytes of UTF-8");
     if (!addin.SetAppData(args.target.mcb, args.target.det, "@DESC", args.text)) {
         Say("the add-in could not store the description of " + Name(args.target) +
             BecauseNotStored(session.windir()));
@@ -85,8 +88,12 @@ int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
     std::string text;
     bool isDefault = true;
     addin.Description(args.target.mcb, args.target.det, &text, &isDefault);
-    std::printf("%s: description \"%s\"%s\n", Name(args.target).c_str(), text.c_str(),
+    std::printf("%s: description \"%s\"%s\n", Name(args.target).c_str(), TerminalText(text).c_str(),
                 isDefault ? " (default)" : "");
+    if (text != args.text || isDefault) {
+        Say("the description read back differs from the one stored");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 
@@ -113,7 +120,9 @@ int RunSetId(const GlobalOptions& options, const SetIdArgs& args) {
 
 int RunStartTime(const GlobalOptions& options, const StartTimeArgs& args) {
     Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+    DetectorArgs target = args.target;
+    target.changes = !args.showOnly;
+    session.RequireDetector(target);
     Addin& addin = session.addin();
     std::time_t stamped = std::time(nullptr);
     if (!args.showOnly) addin.SetStartTime(args.target.mcb, args.target.det);

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <thread>
 
+#include "kestrel/acquisition.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_n42.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/plot_png.h"
-#include "kestrel/reply_text.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
@@ -71,20 +71,14 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     PrintUnits(stdout, units);
 
     Step("Starting an acquisition on MCB 9 detector 2");
-    CommandResult started = addin.SendCommand(kMcb, kDet, "START");
-    std::printf("raw command \"START\": response \"%s\", status %d %d\n",
-                Printable(started.response).c_str(), started.localErr, started.status2);
-    if (!started.completed || started.localErr != 0) {
-        Say("MCB 9 did not start the acquisition (" + LocalErrMeaning(started.localErr) + ")");
-        return kExitFailed;
-    }
-    addin.SetStartTime(kMcb, kDet);
-    std::uint32_t now = 0;
-    std::uint32_t startTime = addin.StartTime(kMcb, kDet, &now);
-    std::printf("start time          %s\n", LocalTimeText(startTime).c_str());
-    std::int32_t status = 0;
-    bool active = addin.IsActive(kMcb, kDet, &status);
-    std::printf("acquiring           %s\n", active ? "yes" : "no");
+    // Without --clear: the counts it holds stay, and so does their real time.
+    AcquisitionTimes stopped = ReadAcquisitionTimes(addin, kMcb, kDet);
+    std::printf("before              %s, real time %s\n", stopped.active ? "counting" : "stopped",
+                stopped.RealText().c_str());
+    AcquisitionTimes started = StartRun(addin, kMcb, kDet, false, stopped);
+    std::printf("start time          %s\n", LocalTimeText(started.start).c_str());
+    std::printf("acquiring           %s\n", started.active ? "yes" : "no");
+    std::printf("real time so far    %s\n", started.RealText().c_str());
     addin.SetAppData(kMcb, kDet, "@DESC", "Demo input (started by kestrel demo)");
     RoiResult roi = addin.SetRoi(kMcb, kDet, kRoiStart, kRoiLength, 0);
     std::printf("ROI                 channels %u to %u: result %d\n", kRoiStart,
@@ -111,6 +105,7 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     }
 
     Step("Exporting");
+    RequireN42Times(spectrum);  // all three files or none
     WriteCsv(spectrum, base + ".csv");
     std::printf("CSV                 %s.csv\n", base.c_str());
     WriteN42(spectrum, base + ".n42");

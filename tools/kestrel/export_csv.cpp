@@ -16,10 +16,11 @@ void WriteCsv(const Spectrum& spectrum, const std::string& path) {
     std::fprintf(out, "# detector: %s: %s\n", spectrum.Name().c_str(),
                  Utf8Text(spectrum.description).c_str());
     std::fprintf(out, "# start: %s\n",
-                 times.start ? UtcTimeText(times.start).c_str() : "unknown");
+                 times.start ? UtcTimeText(times.start).c_str()
+                             : times.neverStarted ? "none (never started)" : "unknown");
     std::fprintf(out, "# real time: %s%s\n", times.RealText().c_str(),
                  times.realKnown && times.active ? " (still counting)" : "");
-    std::fprintf(out, "# live time: %s\n", kLiveTimeUnreported);
+    std::fprintf(out, "# live time: %s\n", times.LiveText().c_str());
     std::fprintf(out, "# first channel: %u\n", spectrum.start);
     std::fprintf(out, "channel,counts\n");
     for (std::size_t i = 0; i < spectrum.words.size(); ++i)

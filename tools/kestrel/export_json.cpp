@@ -15,13 +15,18 @@ json Time(std::uint32_t seconds) { return seconds ? json(seconds) : json(nullptr
 json Times(const AcquisitionTimes& times) {
     json out;
     out["active"] = times.activeKnown ? json(times.active) : json(nullptr);
+    out["never_started"] = times.neverStarted;
     out["start"] = Time(times.start);
     out["start_utc"] = times.start ? json(UtcTimeText(times.start)) : json(nullptr);
     out["now"] = Time(times.now);
-    out["stop"] = times.stop >= times.start ? Time(times.stop) : json(nullptr);
+    out["stop"] = Time(times.stop);  // recorded by kestrel
     out["real_s"] = times.realKnown ? json(times.realSeconds) : json(nullptr);
     if (!times.realKnown) out["real_unknown_why"] = times.realUnknownWhy;
-    out["live_s"] = nullptr;  // the units report no live time
+    if (times.realGiven) out["real_given"] = true;  // with --real-time
+    out["earlier_runs_s"] = times.earlierKnown ? json(times.earlier) : json(nullptr);
+    // The units report no live or dead time: the live time is the real time.
+    out["live_s"] = out["real_s"];
+    out["live_is_real"] = true;
     out["dead_s"] = nullptr;
     return out;
 }
@@ -71,7 +76,8 @@ void PrintSpectrumJson(std::FILE* out, const Spectrum& spectrum) {
                 {"first_channel", spectrum.start},
                 {"total", spectrum.Total()},
                 {"times", Times(spectrum.times)},
-                {"roi", spectrum.RoiRuns()},  // [first, last] channel pairs
+                // [first, last] channel pairs; null: the words carry no ROI marks
+                {"roi", spectrum.RoiBit() != 0 ? json(spectrum.RoiRuns()) : json(nullptr)},
                 {"counts", counts}});
 }
 

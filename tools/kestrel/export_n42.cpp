@@ -35,32 +35,71 @@ void Text(pugi::xml_node parent, const char* name, const std::string& value) {
     parent.append_child(name).text().set(Utf8Text(value).c_str());
 }
 
-// The real time to write, and what the document must say about it. A
-// duration of zero is not allowed, and the unit's clock counts whole
-// seconds.
-std::uint32_t RealSeconds(const AcquisitionTimes& times, std::vector<std::string>* remarks) {
-    if (!times.realKnown) {
-        remarks->push_back("Real time " + times.RealText() +
-                           ": RealTimeDuration and LiveTimeDuration are a placeholder of 1 s, "
-                           "not a measurement.");
-        return 1;
-    }
-    if (times.realSeconds == 0) {
-        remarks->push_back("Real time under the one second the unit's clock resolves: written "
-                           "as 1 s.");
-        return 1;
-    }
-    if (times.active)
-        remarks->push_back("Read while the input was counting: the real time runs to the read.");
-    return times.realSeconds;
-}
-
 // An XML id: no blanks.
 std::string DetectorId(int mcb, int det) {
     return "MCB" + std::to_string(mcb) + "-Detector" + std::to_string(det);
 }
 
+void AppendMeasurement(pugi::xml_node root, const Spectrum& spectrum, const std::string& detectorId) {
+    const AcquisitionTimes& times = spectrum.times;
+    std::vector<std::string> remarks;
+    if (times.realGiven)
+        remarks.push_back("The real time was given with --real-time: kestrel did not record when the "
+                          "input stopped.");
+    if (times.earlier != 0)
+        remarks.push_back("The spectrum holds the counts of earlier runs too: StartDateTime is the "
+                          "start of the last run, RealTimeDuration the real time of all of them.");
+    if (times.active)
+        remarks.push_back("Read while the input was counting: the real time runs to the read.");
+    remarks.push_back(std::string("LiveTimeDuration: ") + kLiveTimeDerived + ".");
+    pugi::xml_node measurement = root.append_child("RadMeasurement");
+    measurement.append_attribute("id") = "RadMeasurement-1";
+    for (const std::string& remark : remarks) Text(measurement, "Remark", remark);
+    Text(measurement, "MeasurementClassCode", "Foreground");
+    Text(measurement, "StartDateTime", UtcTimeText(times.start));
+    std::string duration = "PT" + std::to_string(times.realSeconds) + "S";
+    Text(measurement, "RealTimeDuration", duration);
+
+    pugi::xml_node data = measurement.append_child("Spectrum");
+    data.append_attribute("id") = "Spectrum-1";
+    data.append_attribute("radDetectorInformationReference") = detectorId.c_str();
+    data.append_attribute("energyCalibrationReference") = kCalibrationId;
+    Text(data, "Remark",
+         "channels " + std::to_string(spectrum.start) + " to " +
+             std::to_string(spectrum.LastChannel()) + " of " + spectrum.Name() + ", view " +
+             std::to_string(spectrum.view));
+    Text(data, "LiveTimeDuration", duration);
+    std::string counts;
+    counts.reserve(spectrum.words.size() * 6);
+    for (std::size_t i = 0; i < spectrum.words.size(); ++i) {
+        if (i) counts += ' ';
+        counts += std::to_string(spectrum.Counts(i));
+    }
+    pugi::xml_node channels = data.append_child("ChannelData");
+    channels.append_attribute("compressionCode") = "None";
+    channels.text().set(counts.c_str());
+}
+
 }  // namespace
+
+void RequireN42Times(const Spectrum& spectrum) {
+    const AcquisitionTimes& times = spectrum.times;
+    std::string name = spectrum.Name();
+    if (!times.realKnown)
+        throw ToolError(kExitFailed, "no N42 file written: the real time of " + name + " is unknown (" +
+                                         times.realUnknownWhy + "), and an N42 file states it as "
+                                         "measured; give it with --real-time SECONDS if you know it");
+    // The schema wants a real time above 0 for a measurement; a spectrum
+    // with no counts and no counting time is no measurement.
+    if (times.realSeconds == 0 && spectrum.Total() != 0)
+        throw ToolError(kExitFailed, "no N42 file written: the real time of " + name +
+                                         " is 0 s (under the one second its clock resolves), which an "
+                                         "N42 measurement cannot state; read it again a second later, or "
+                                         "give --real-time SECONDS");
+    if (times.realSeconds != 0 && times.start == 0)
+        throw ToolError(kExitFailed, "no N42 file written: no start time of " + name +
+                                         " is known, and an N42 measurement states one");
+}
 
 void WriteN42(const Spectrum& spectrum, const std::string& path) {
     pugi::xml_document document;
@@ -101,39 +140,16 @@ void WriteN42(const Spectrum& spectrum, const std::string& path) {
          "the spectrum is channel " + std::to_string(spectrum.start) + ".");
     Text(calibration, "CoefficientValues", std::to_string(spectrum.start) + " 1 0");
 
-    std::vector<std::string> remarks;
-    std::uint32_t real = RealSeconds(spectrum.times, &remarks);
-    if (spectrum.times.realKnown)
-        remarks.push_back(std::string("Live time ") + kLiveTimeUnreported +
-                          ": LiveTimeDuration is the real time, without dead-time correction.");
-    pugi::xml_node measurement = root.append_child("RadMeasurement");
-    measurement.append_attribute("id") = "RadMeasurement-1";
-    for (const std::string& remark : remarks) Text(measurement, "Remark", remark);
-    Text(measurement, "MeasurementClassCode", "Foreground");
-    if (spectrum.times.start != 0)
-        Text(measurement, "StartDateTime", UtcTimeText(spectrum.times.start));
-    std::string duration = "PT" + std::to_string(real) + "S";
-    Text(measurement, "RealTimeDuration", duration);
-
-    pugi::xml_node data = measurement.append_child("Spectrum");
-    data.append_attribute("id") = "Spectrum-1";
-    data.append_attribute("radDetectorInformationReference") = detectorId.c_str();
-    data.append_attribute("energyCalibrationReference") = kCalibrationId;
-    Text(data, "Remark",
-         "channels " + std::to_string(spectrum.start) + " to " +
-             std::to_string(spectrum.LastChannel()) + " of " + spectrum.Name() + ", view " +
-             std::to_string(spectrum.view));
-    Text(data, "LiveTimeDuration", duration);
-    std::string counts;
-    counts.reserve(spectrum.words.size() * 6);
-    for (std::size_t i = 0; i < spectrum.words.size(); ++i) {
-        if (i) counts += ' ';
-        counts += std::to_string(spectrum.Counts(i));
+    const AcquisitionTimes& times = spectrum.times;
+    RequireN42Times(spectrum);
+    if (times.realSeconds == 0) {
+        root.prepend_child("Remark").text().set(
+            (spectrum.Name() + (times.neverStarted ? " was never started" : " has a real time of 0 s") +
+             " and holds no counts: there is no measurement to record.")
+                .c_str());
+    } else {
+        AppendMeasurement(root, spectrum, detectorId);
     }
-    pugi::xml_node channels = data.append_child("ChannelData");
-    channels.append_attribute("compressionCode") = "None";
-    channels.text().set(counts.c_str());
-
     OutputFile file(path);  // "-": standard output
     pugi::xml_writer_file writer(file.get());
     document.save(writer, "  ", pugi::format_default, pugi::encoding_utf8);

@@ -14,9 +14,11 @@ namespace kestrel_tool {
 namespace {
 
 std::mutex g_lock;
-std::set<std::string>& Registered() {
-    static auto* paths = new std::set<std::string>;  // outlives every other static
-    return *paths;
+std::set<std::string>& Registered(bool files = false) {
+    // Both outlive every other static.
+    static auto* directories = new std::set<std::string>;
+    static auto* single = new std::set<std::string>;
+    return files ? *single : *directories;
 }
 
 sigset_t StopSignals() {
@@ -44,6 +46,7 @@ void EndRun(int code) {
     {
         std::lock_guard<std::mutex> guard(g_lock);
         for (const std::string& path : Registered()) RemoveTree(path);
+        for (const std::string& path : Registered(true)) ::unlink(path.c_str());
     }
     std::fflush(nullptr);
     ::_exit(code);
@@ -57,6 +60,16 @@ void RemoveOnStop(const std::string& path) {
 void ForgetOnStop(const std::string& path) {
     std::lock_guard<std::mutex> guard(g_lock);
     Registered().erase(path);
+}
+
+void RemoveFileOnStop(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Registered(true).insert(path);
+}
+
+void ForgetFileOnStop(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Registered(true).erase(path);
 }
 
 }  // namespace kestrel_tool

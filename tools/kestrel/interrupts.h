@@ -16,6 +16,10 @@ void HandleStopSignals();
 // Directories removed, with their contents, when a stop signal comes.
 void RemoveOnStop(const std::string& path);
 void ForgetOnStop(const std::string& path);
+// A file of the run's own (an export not yet in place), unlinked when a
+// stop signal comes.
+void RemoveFileOnStop(const std::string& path);
+void ForgetFileOnStop(const std::string& path);
 
 // Ends the run from any thread, at once, as a stop signal does: the
 // registered directories are removed, output is flushed, and the process

@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     using namespace kestrel_tool;
+    WatchStandardOutput();
     HandleStopSignals();
     int code = kExitFailed;
     try {

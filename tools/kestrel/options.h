@@ -20,6 +20,11 @@ struct GlobalOptions {
 struct DetectorArgs {
     int mcb = 0;
     int det = 0;
+    // A command that changes the detector is refused on a detector locked
+    // by another owner than `owner`, unless `force`.
+    bool changes = false;
+    std::string owner;
+    bool force = false;
 };
 
 struct RawArgs {
@@ -37,6 +42,7 @@ struct ReadArgs {
     std::string png;
     bool json = false;     // JSON on standard output instead of CSV
     bool logScale = false;  // the plot's counts axis
+    double realTime = -1;  // seconds, for an input whose real time kestrel does not know
 };
 
 struct ListArgs {
@@ -61,10 +67,8 @@ struct RoiArgs {
 };
 
 struct LockArgs {
-    DetectorArgs target;
+    DetectorArgs target;  // its owner: the new lock's; force: take over another owner's
     long long number = 0;
-    std::string owner;
-    bool force = false;  // take over a lock another owner holds
 };
 
 struct DescribeArgs {

@@ -1,5 +1,6 @@
 #include "kestrel/plot_png.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,9 @@
 
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/output_file.h"
 #include "kestrel/time_text.h"
+#include "kestrel/utf8_text.h"
 
 namespace kestrel_tool {
 namespace {
@@ -23,8 +26,8 @@ constexpr const char* kDevice = "pngcairo";
 constexpr int kPlotFailed = 1;
 constexpr int kNoDevice = 2;
 
-// PLplot ends the process on a fatal error. It only ever runs in the child
-// below, so that ending is the child's alone.
+// PLplot ends the process on a fatal error. It only ever runs in a child
+// process, so that ending is the child's alone.
 int OnPlplotError(PLCHAR_VECTOR message) {
     std::fprintf(Messages(), "kestrel: plotting failed: %s\n", message ? message : "");
     std::fflush(Messages());
@@ -44,39 +47,63 @@ bool HasDevice(const char* wanted) {
     return false;
 }
 
-// PLplot takes '#' as the start of an escape.
+// One line of UTF-8; PLplot takes '#' as the start of an escape.
 std::string PlotText(const std::string& text) {
     std::string out;
-    for (char c : text) out += c == '#' ? std::string("##") : std::string(1, c);
+    for (char c : TerminalText(text)) out += c == '#' ? std::string("##") : std::string(1, c);
     return out;
+}
+
+// Writes `text` centred above the frame, `disp` character heights
+// up, at `height` (relative to the default); a text too long for the page
+// is split in two lines at a blank, or set smaller. PLplot cannot measure
+// a text: a character of the cairo devices' sans font is taken as 0.75 of
+// its height wide.
+void Heading(PLFLT disp, PLFLT height, const std::string& text) {
+    plschr(0, height);
+    PLFLT base, current, left, right, bottom, top;
+    plgchr(&base, &current);
+    plgspa(&left, &right, &bottom, &top);
+    std::size_t characters = 0;
+    for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
+    PLFLT fit = 0.96 * (right - left) / (0.75 * current * static_cast<PLFLT>(characters));
+    std::size_t blank = text.find(' ', text.size() / 2);
+    if (fit < 0.7 && blank != std::string::npos) {
+        Heading(disp + 1.3, height, text.substr(0, blank));
+        Heading(disp, height, text.substr(blank + 1));
+        return;
+    }
+    PLFLT scale = std::min<PLFLT>(1, fit);
+    plschr(0, height * scale);
+    plmtex("t", disp / scale, 0.5, 0.5, text.c_str());  // in the characters' own heights
 }
 
 // Plain numbers on both axes (PLplot would write "x10^4" beside them); on a
 // log axis the value is the power of ten.
 void Label(PLINT axis, PLFLT value, PLCHAR_NC_VECTOR label, PLINT length, PLPointer logY) {
     if (axis == PL_Y_AXIS && logY != nullptr) value = std::pow(10.0, value);
-    std::snprintf(label, static_cast<std::size_t>(length), value < 1 && value > 0 ? "%.1f" : "%.0f",
-                  value);
+    std::snprintf(label, static_cast<std::size_t>(length), "%.0f", value);
 }
 
 std::string Title(const Spectrum& spectrum) {
     const AcquisitionTimes& times = spectrum.times;
     std::string text = "total " + std::to_string(spectrum.Total()) + " counts,  real time " +
                        (times.realKnown ? times.RealText() : "unknown") +
-                       (times.realKnown && times.active ? " (counting)" : "") +
-                       ",  live time not reported";
+                       (times.realKnown && times.active ? ",  still counting" : "") +
+                       ",  live time " + (times.realKnown ? "= real time (no dead time known)" : "unknown");
     if (spectrum.times.start != 0) text += ",  start " + LocalTimeText(spectrum.times.start);
     return text;
 }
 
-int Draw(const Spectrum& spectrum, const std::string& path, bool logScale) {
+// Draws into `out`, which PLplot closes.
+int Draw(const Spectrum& spectrum, std::FILE* out, bool logScale) {
     plsexit(&OnPlplotError);
     if (!HasDevice(kDevice)) return kNoDevice;
 
-    // On the log scale an empty channel sits below one count.
+    // The log scale starts at one count, where an empty channel sits.
     auto height = [&](std::uint32_t counts) {
         if (!logScale) return static_cast<PLFLT>(counts);
-        return std::log10(counts ? static_cast<PLFLT>(counts) : 0.5);
+        return std::log10(counts ? static_cast<PLFLT>(counts) : 1.0);
     };
     std::size_t n = spectrum.words.size();
     std::vector<PLFLT> x(n), y(n);
@@ -86,13 +113,13 @@ int Draw(const Spectrum& spectrum, const std::string& path, bool logScale) {
         y[i] = height(spectrum.Counts(i));
         top = std::max(top, y[i]);
     }
-    PLFLT bottom = logScale ? std::log10(0.5) : 0;
+    PLFLT bottom = 0;
     top = logScale ? top + 0.2 : top * 1.05;
     PLFLT first = x.empty() ? 0 : x.front();
     PLFLT last = x.empty() ? 1 : std::max(x.back(), first + 1);
 
     plsdev(kDevice);
-    plsfnam(path.c_str());
+    plsfile(out);
     plsetopt("geometry", "1200x700");
     plscolbg(255, 255, 255);  // white page
     plinit();
@@ -114,11 +141,14 @@ int Draw(const Spectrum& spectrum, const std::string& path, bool logScale) {
     plcol0(1);
     plslabelfunc(&Label, logScale ? const_cast<char*>("log") : nullptr);
     plbox("bcnsto", 0, 0, logScale ? "bcnstvlo" : "bcnstvo", 0, 0);
-    std::string heading = spectrum.Name() + ": " + spectrum.description;
-    plmtex("t", 3.2, 0.5, 0.5, PlotText(heading).c_str());
-    plschr(0, 0.7);
-    plmtex("t", 1.8, 0.5, 0.5, PlotText(Title(spectrum)).c_str());
-    if (!spectrum.RoiRuns().empty()) plmtex("t", 0.4, 1.0, 1.0, "ROIs shaded");
+    Heading(3.1, 0.85, PlotText(spectrum.Name() + ": " + spectrum.description));
+    Heading(1.8, 0.7, PlotText(Title(spectrum)));
+    if (!spectrum.RoiRuns().empty()) {
+        plcol0(11);
+        plschr(0, 0.7);
+        plmtex("t", -1.5, 0.99, 1.0, "ROIs shaded");  // inside the frame, clear of its ticks
+        plcol0(1);
+    }
     plschr(0, 0.85);
     plmtex("b", 3.0, 0.5, 0.5, "channel");
     plmtex("l", 5.0, 0.5, 0.5, logScale ? "counts (log scale)" : "counts");
@@ -136,28 +166,43 @@ int Draw(const Spectrum& spectrum, const std::string& path, bool logScale) {
 }  // namespace
 
 void PlotPng(const Spectrum& spectrum, const std::string& path, bool logScale) {
-    // Found out here, where the reason can still be given.
-    std::FILE* probe = std::fopen(path.c_str(), "wb");
-    if (probe == nullptr)
-        throw ToolError(kExitUsage, "cannot write " + path + ": " + std::strerror(errno));
-    std::fclose(probe);
-
+    RequireExportPath("--png", path, false);
+    OutputFile file(path);
+    // PLplot ends the process on a fatal error, and its writes go
+    // unchecked: it draws in a child, into a pipe, and this process writes
+    // the file.
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        throw ToolError(kExitEnvironment, std::string("cannot plot: ") + std::strerror(errno));
     std::fflush(stdout);
     std::fflush(Messages());
     pid_t child = ::fork();
     if (child < 0)
         throw ToolError(kExitEnvironment, std::string("cannot plot: ") + std::strerror(errno));
-    if (child == 0) ::_exit(Draw(spectrum, path, logScale));
-
+    if (child == 0) {
+        ::close(pipe[0]);
+        std::FILE* out = ::fdopen(pipe[1], "wb");
+        ::_exit(out != nullptr ? Draw(spectrum, out, logScale) : kPlotFailed);
+    }
+    ::close(pipe[1]);
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        // A failed write is the file's to report, below.
+        if (got < 0 || std::fwrite(buffer, 1, static_cast<std::size_t>(got), file.get()) !=
+                           static_cast<std::size_t>(got))
+            break;
+    }
+    ::close(pipe[0]);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
-    std::remove(path.c_str());
     if (WIFEXITED(status) && WEXITSTATUS(status) == kNoDevice)
         throw ToolError(kExitEnvironment, std::string("PLplot has no \"") + kDevice +
                                               "\" device (install plplot-driver-cairo)");
-    throw ToolError(kExitEnvironment, "plotting " + path + " failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw ToolError(kExitEnvironment, "plotting " + path + " failed");
+    file.Close();  // a write that failed above fails here, with its reason
 }
 
 }  // namespace kestrel_tool

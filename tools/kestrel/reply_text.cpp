@@ -31,10 +31,14 @@ std::string LocalErrMeaning(std::int32_t localErr) {
     }
 }
 
-void RequireStorableText(const std::string& what, const std::string& text, std::size_t limit) {
-    if (text.size() > limit)
-        throw ToolError(kExitUsage, what + " is too long: at most " + std::to_string(limit) +
-                                        " characters");
+void RequireStorableText(const std::string& what, const std::string& text, std::size_t characters,
+                         std::size_t bytes) {
+    std::size_t count = 0;  // bytes that start a character
+    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+    if (count > characters || text.size() > bytes)
+        throw ToolError(kExitUsage, what + " is too long: at most " + std::to_string(characters) +
+                                        " characters" +
+                                        (bytes < 4 * characters ? " (" + std::to_string(bytes) + " bytes)" : ""));
     // Values stored in an MCB travel inside double quotes, and INI values
     // end at the line.
     for (unsigned char c : text) {

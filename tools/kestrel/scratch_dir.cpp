@@ -60,17 +60,4 @@ void MakeDirectories(const std::string& path) {
         throw ToolError(kExitUsage, path + " is not a directory");
 }
 
-void RequireWritableFile(const std::string& path) {
-    if (path == "-") return;
-    std::size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    struct stat info;
-    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        throw ToolError(kExitUsage, "cannot write " + path + ": no directory " + directory);
-    if (::access(directory.c_str(), W_OK | X_OK) != 0)
-        throw ToolError(kExitUsage, "cannot write " + path + ": " + std::strerror(errno));
-    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        throw ToolError(kExitUsage, "cannot write " + path + ": it is a directory");
-}
-
 }  // namespace kestrel_tool

@@ -25,8 +25,5 @@ void RemoveTree(const std::string& path);
 // Creates the directory and its parents; throws ToolError (usage) with the
 // reason when it cannot.
 void MakeDirectories(const std::string& path);
-// Throws ToolError (usage) unless a file can be created at `path` (its
-// directory exists and is writable); "-" (standard output) always can.
-void RequireWritableFile(const std::string& path);
 
 }  // namespace kestrel_tool

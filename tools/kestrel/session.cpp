@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kestrel/console.h"
+#include "kestrel/detector_lock.h"
 #include "kestrel/driver_path.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/scratch_dir.h"
@@ -97,6 +98,7 @@ void Session::RequireDetector(const DetectorArgs& target) {
         throw ToolError(kExitUsage, "MCB " + std::to_string(target.mcb) + " has detector" +
                                         (count == 1 ? " 1" : "s 1 to " + std::to_string(count)) +
                                         "; there is no detector " + std::to_string(target.det));
+    if (target.changes) RequireLockFree(*addin_, target);
 }
 
 }  // namespace kestrel_tool

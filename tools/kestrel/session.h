@@ -36,7 +36,8 @@ public:
     // The add-in's trace level before this run set it (when it did).
     int previousTraceLevel() const { return previousTraceLevel_; }
 
-    // Throws ToolError (usage) unless the MCB answers and has the detector.
+    // Throws ToolError (usage) unless the MCB answers and has the detector;
+    // for a command that changes it, as RequireLockFree does.
     void RequireDetector(const DetectorArgs& target);
 
 private:

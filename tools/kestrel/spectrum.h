@@ -28,8 +28,9 @@ struct Spectrum {
 
     std::uint32_t Counts(std::size_t i) const { return words[i] & dataMask; }
     // The units mark the channels of a region of interest with the top bit
-    // of the auxiliary mask (the rest of it may hold other things, such as
-    // a type-4 unit's mailbox).
+    // of the auxiliary mask outside the data mask. A unit whose channel
+    // words carry no such bit (a type-4 unit, whose top byte is its
+    // mailbox, reports an auxiliary mask of 0) shows no marks: 0.
     bool InRoi(std::size_t i) const { return (words[i] & RoiBit()) != 0; }
     std::uint32_t RoiBit() const {
         std::uint32_t bit = 0x80000000u;

@@ -1,6 +1,7 @@
 #include "kestrel/survey.h"
 
 #include "kestrel/time_text.h"
+#include "kestrel/utf8_text.h"
 
 namespace kestrel_tool {
 namespace {
@@ -56,7 +57,7 @@ std::vector<UnitInfo> SurveyUnits(Addin& addin, int onlyMcb, int onlyDet) {
 }
 
 void PrintDetector(std::FILE* out, const DetectorInfo& info) {
-    std::fprintf(out, "  detector %d: %s%s\n", info.det, info.description.c_str(),
+    std::fprintf(out, "  detector %d: %s%s\n", info.det, TerminalText(info.description).c_str(),
                  info.descriptionDefault ? " (default description)" : "");
     std::fprintf(out, "    identifier   %u%s\n", info.id, info.idDefault ? " (default)" : "");
     std::fprintf(out, "    channels     %u\n", info.channels);
@@ -69,21 +70,21 @@ void PrintDetector(std::FILE* out, const DetectorInfo& info) {
     if (info.lock == 0 && info.owner.empty())
         std::fprintf(out, "    lock         0 (free)\n");
     else
-        std::fprintf(out, "    lock         %u owner \"%s\"\n", info.lock, info.owner.c_str());
+        std::fprintf(out, "    lock         %u owner \"%s\"\n", info.lock, TerminalText(info.owner).c_str());
     const AcquisitionTimes& times = info.times;
     std::fprintf(out, "    active       %s%s\n", times.active ? "yes" : "no",
                  times.activeKnown ? "" : " (no answer from the MCB: assumed)");
     std::fprintf(out, "    start time   %s (now %s)\n", LocalTimeText(times.start).c_str(),
                  LocalTimeText(times.now).c_str());
-    if (!times.active && times.stop != 0 && times.stop >= times.start)
-        std::fprintf(out, "    stopped      %s (by kestrel stop)\n", LocalTimeText(times.stop).c_str());
+    if (!times.active && times.stop != 0)
+        std::fprintf(out, "    stopped      %s (recorded by kestrel)\n", LocalTimeText(times.stop).c_str());
     std::fprintf(out, "    real time    %s\n", times.RealText().c_str());
-    std::fprintf(out, "    live time    %s\n", kLiveTimeUnreported);
+    std::fprintf(out, "    live time    %s\n", times.LiveText().c_str());
 }
 
 void PrintUnits(std::FILE* out, const std::vector<UnitInfo>& units) {
     for (const UnitInfo& unit : units) {
-        std::fprintf(out, "MCB %d: version %s, %d detector%s\n", unit.mcb, unit.version.c_str(),
+        std::fprintf(out, "MCB %d: version %s, %d detector%s\n", unit.mcb, TerminalText(unit.version).c_str(),
                      unit.detectors, unit.detectors == 1 ? "" : "s");
         for (const DetectorInfo& info : unit.inputs) PrintDetector(out, info);
     }

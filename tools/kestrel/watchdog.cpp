@@ -35,6 +35,7 @@ constexpr std::int64_t kFirstProbeMs = kFirstNoticeMs - kProbeAnswerMs;
 
 std::atomic<std::int64_t> g_callStartMs{0};  // 0: no call under way
 std::atomic<std::uint64_t> g_callSerial{0};
+std::atomic<int> g_waits{0};  // ServiceWait scopes open
 
 std::int64_t NowMs() {
     using namespace std::chrono;
@@ -122,6 +123,10 @@ AddinCall::AddinCall() {
 
 AddinCall::~AddinCall() { g_callStartMs.store(0); }
 
+ServiceWait::ServiceWait() { g_waits.fetch_add(1); }
+
+ServiceWait::~ServiceWait() { g_waits.fetch_sub(1); }
+
 Watchdog::Watchdog(WatchSettings settings) : settings_(std::move(settings)) {
     if (!settings_.socketPath.empty()) {
         serviceFd_ = ConnectTo(settings_.socketPath);
@@ -183,14 +188,14 @@ void Watchdog::Run() {
         }
         const std::int64_t start = g_callStartMs.load();
         const std::uint64_t call = g_callSerial.load();
-        if (start == 0) continue;  // between calls nothing waits
         // Gone while the run still needs it: every request of the add-in
         // would now sit out its time-out.
-        if (serviceGone) {
+        if (serviceGone && (start != 0 || g_waits.load() > 0)) {
             Say("the port-driver service went away (" + settings_.socketPath +
                 " closed its connections); the run is incomplete");
             EndRun(kExitEnvironment);
         }
+        if (start == 0) continue;  // between calls nothing waits
         const std::int64_t now = NowMs();
         if (call != seenCall) {
             seenCall = call;

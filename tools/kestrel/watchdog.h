@@ -31,6 +31,17 @@ public:
     AddinCall& operator=(const AddinCall&) = delete;
 };
 
+// Marks a wait of the tool's own (a timed count, `wait`): the run needs the
+// service all along, not only during calls into the add-in, so a service
+// that ends meanwhile ends the run at once.
+class ServiceWait {
+public:
+    ServiceWait();
+    ~ServiceWait();
+    ServiceWait(const ServiceWait&) = delete;
+    ServiceWait& operator=(const ServiceWait&) = delete;
+};
+
 struct WatchSettings {
     std::string windir;      // where the MCB mutex lives
     std::string socketPath;  // the driver service; empty: served in process
