@@ -2,7 +2,7 @@
 #include "addin/kestrel.h"
 #include "addin/trace.h"
 #include "port/device_memory.h"
-#include "port/le32.h"
+#include "common/le32.h"
 #include "protocol/selection.h"
 
 std::int64_t Kestrel::ChannelAddress(const char* szWho, const McbRecord& record, std::int32_t nDet,

@@ -4,7 +4,7 @@
 
 #include "addin/process_state.h"
 #include "platform/platform.h"
-#include "port/le32.h"
+#include "common/le32.h"
 
 namespace {
 

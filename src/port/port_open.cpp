@@ -7,12 +7,11 @@
 #include "addin/trace.h"
 #include "platform/platform.h"
 #include "port/device_memory.h"
-#include "port/le32.h"
+#include "common/le32.h"
+#include "common/names.h"
 
 namespace {
 
-constexpr const char* NT_DEVICE = "\\\\.\\TarnDev";
-constexpr const char* W95_DEVICE = "\\\\.\\KMZ01D.VXD";
 constexpr const char* INI_FILE = "HVNACC32.INI";
 constexpr const char* ADAPTER_KEY = "HARDWARE\\DESCRIPTION\\System\\MultifunctionAdapter";
 constexpr std::uint32_t GENERIC_READ_WRITE = 0xC0000000;
