@@ -46,25 +46,12 @@ std::map<int, Link>& Links() {
 // A connection to the socket at `path` whose peer is its service; -1 with
 // errno set (EACCES, said on the debug output, when someone else answers).
 int ConnectTo(const std::string& windir, const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
+    int fd = ConnectUnixSocket(path);
     std::string why;
-    if (rc == 0 && !DriverPeerTrusted(fd, windir, &why)) {
+    if (fd >= 0 && !DriverPeerTrusted(fd, windir, &why)) {
         DebugWrite(("*** Kestrel: " + why + " ***\n").c_str());
-        errno = EACCES;
-        rc = -1;
-    }
-    if (rc != 0) {
-        int error = errno;
         ::close(fd);
-        errno = error;
+        errno = EACCES;
         return -1;
     }
     return fd;
@@ -128,6 +115,29 @@ bool Broken(int fd, Link* link) {
 }
 
 }  // namespace
+
+int ConnectUnixSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 bool DriverPeerTrusted(int fd, const std::string& windir, std::string* why) {
     const std::string devPath = windir + "/dev";
