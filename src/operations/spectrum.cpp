@@ -1,8 +1,8 @@
 // Reading and writing spectrum channels directly in MCB data memory.
 #include "addin/kestrel.h"
 #include "addin/trace.h"
-#include "port/device_memory.h"
 #include "common/le32.h"
+#include "port/device_memory.h"
 #include "protocol/selection.h"
 
 std::int64_t Kestrel::ChannelAddress(const char* szWho, const McbRecord& record, std::int32_t nDet,

@@ -5,10 +5,10 @@
 #include "addin/kestrel.h"
 #include "addin/process_state.h"
 #include "addin/trace.h"
-#include "platform/platform.h"
-#include "port/device_memory.h"
 #include "common/le32.h"
 #include "common/names.h"
+#include "platform/platform.h"
+#include "port/device_memory.h"
 
 namespace {
 
