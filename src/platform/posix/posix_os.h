@@ -22,7 +22,6 @@ public:
     explicit PosixOs(std::string windowsDirectory);
     ~PosixOs() override;
 
-    const std::string& WindowsDirectory() const { return dir_; }
     // True when this instance's mapping of the shared block was the first
     // one in the system (it found nobody else holding the block).
     bool SharedWasFirst();
