@@ -72,34 +72,13 @@ bool Reconnect(int fd, Link* link) {
 }
 
 bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += sent;
-        length -= static_cast<std::size_t>(sent);
-    }
-    return true;
+    return TransferAll(data, length,
+                       [fd](const std::uint8_t* at, std::size_t n) { return ::send(fd, at, n, MSG_NOSIGNAL); });
 }
 
 // False on error or when the peer closed first (errno EPIPE then).
 bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t got = ::recv(fd, data, length, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (got == 0) {
-            errno = EPIPE;
-            return false;
-        }
-        data += got;
-        length -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return TransferAll(data, length, [fd](std::uint8_t* at, std::size_t n) { return ::recv(fd, at, n, 0); });
 }
 
 bool Broken(int fd, Link* link) {
