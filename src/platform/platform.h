@@ -39,7 +39,7 @@ public:
     // --- named system-wide mutex, re-entrant for the owning thread ---------
     // Creates the mutex of that name, or opens the one another process
     // created. Returns its handle; null on failure, with the last error set
-    // (invalid parameter for an empty name; on POSIX what kept its file in
+    // (POSIX: invalid parameter for an empty name, or what kept its file in
     // the Windows directory from being shared, also said on the debug
     // output). Does not block beyond the file's first-opener decision.
     // Mutex: not held (the add-in's constructor).
@@ -49,8 +49,9 @@ public:
     // holding it (it is then this thread's, once, and what it guards is the
     // caller's to judge; POSIX first waits up to a second for the dead
     // owner's process to finish exiting); Failed with the last error set
-    // (invalid handle; not recoverable). Mutex: not held, or held by this
-    // thread (it is re-entrant: Open's start-up takes it again).
+    // (invalid handle; POSIX: a mutex that cannot be made consistent).
+    // Mutex: not held, or held by this thread (it is re-entrant: Open's
+    // start-up takes it again).
     virtual WaitResult MutexWait(MutexHandle mutex) = 0;
     // Releases one acquisition. False with the last error "not owner"
     // (288) when this thread does not hold it. Does not block. Mutex: held.
@@ -85,6 +86,7 @@ public:
     // only while that is a full pipe). Sets no error. Mutex: either.
     virtual void DebugOutput(const char* text) = 0;
     // The calling thread's last error, as the operations above left it.
+    // Mutex: if any (read after a failed driver open).
     virtual std::uint32_t LastError() = 0;
     // Sets it. The core never does; doubles and tests do.
     virtual void SetLastError(std::uint32_t error) = 0;
