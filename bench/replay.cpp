@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/le32.h"
+
 namespace bench {
 
 namespace {
 
 constexpr std::uint32_t kW95WriteInput = 20;
 constexpr std::size_t kFlatField = 12;  // where a Windows 95 write carries its bytes' address
-
-void PutWord(std::uint8_t* bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 bool IsW95Write(const fake::FakeOs::Request& request) {
     return request.code == sim::kW95Write && request.in.size() == kW95WriteInput;
@@ -71,7 +69,7 @@ void Replay::RunThroughOs(fake::FakeOs& os, std::intptr_t handle) {
             // The double hands out a fresh address per request, as it does
             // for the add-in.
             std::copy(request.in.begin(), request.in.end(), in_.begin());
-            PutWord(in_.data() + kFlatField, os.FlatAddress(request.flatBytes.data()));
+            PutLE32(in_.data() + kFlatField, os.FlatAddress(request.flatBytes.data()));
             in = in_.data();
         }
         os.DriverIoctl(handle, request.code, in, static_cast<std::uint32_t>(request.in.size()),

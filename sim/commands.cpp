@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 
+#include "common/trim.h"
 #include "sim/command_keyword.h"
 
 namespace sim {
@@ -23,13 +24,6 @@ Reply Text(std::string text) {
     Reply reply;
     reply.texts.push_back(std::move(text));
     return reply;
-}
-
-std::string Trim(std::string_view text) {
-    std::size_t a = 0, b = text.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(text[b - 1]))) --b;
-    return std::string(text.substr(a, b - a));
 }
 
 std::optional<long long> Integer(std::string_view text, bool allowSign) {

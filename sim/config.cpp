@@ -8,18 +8,13 @@
 #include <sstream>
 #include <vector>
 
+#include "common/trim.h"
+
 namespace sim {
 
 namespace {
 
 constexpr std::uint32_t kType4DataMask = 0x00FFFFFF;
-
-std::string Trim(std::string_view text) {
-    std::size_t a = 0, b = text.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(text[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(text[b - 1]))) --b;
-    return std::string(text.substr(a, b - a));
-}
 
 // A line without its comment: "#" or ";" at its start, or after a blank,
 // begins one that runs to the end of the line.

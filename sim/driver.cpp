@@ -1,5 +1,6 @@
 #include "sim/driver.h"
 
+#include "common/le32.h"
 #include "sim/chain.h"
 
 namespace sim {
@@ -8,14 +9,7 @@ namespace {
 
 constexpr std::uint32_t kMaxUnitByte = 15;
 
-std::uint32_t Word(const std::uint8_t* bytes, int index) {
-    const std::uint8_t* p = bytes + 4 * index;
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutWord(std::uint8_t* bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+std::uint32_t Word(const std::uint8_t* bytes, int index) { return GetLE32(bytes + 4 * index); }
 
 bool IsNt(std::uint32_t code) {
     return code == kNtSetPort || code == kNtSetAddress || code == kNtRead || code == kNtWrite;
@@ -59,7 +53,7 @@ bool EmulatedDriver::perform(std::uint32_t code, const std::uint8_t* in, std::ui
         case kNtSetPort:
             if (inLen != 4 || outLen != 4) return false;
             portAddress_ = Word(in, 0);
-            PutWord(out, portAddress_);
+            PutLE32(out, portAddress_);
             *returned = 4;
             return true;
         case kNtSetAddress: return ntSetAddress(in, inLen, outLen);
@@ -68,7 +62,7 @@ bool EmulatedDriver::perform(std::uint32_t code, const std::uint8_t* in, std::ui
         case kW95SetLpt:
             if (inLen != 4 || outLen != 4) return false;
             lpt_ = Word(in, 0);
-            PutWord(out, static_cast<std::uint32_t>(lptAnswer));
+            PutLE32(out, static_cast<std::uint32_t>(lptAnswer));
             *returned = 4;
             return true;
         case kW95Read: return w95Read(in, inLen, out, outLen, returned);

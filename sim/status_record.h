@@ -7,8 +7,6 @@
 
 namespace sim {
 
-constexpr std::size_t kStatusRecordLength = 10;
-
 // Sum of the first seven characters, each as a signed 8-bit value, AND 255.
 int StatusChecksum(std::string_view record);
 

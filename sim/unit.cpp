@@ -112,13 +112,13 @@ void Unit::take(Instant now) {
     awaitingAck_ = false;
     const std::size_t length = mailbox_[kCommandLength] | (mailbox_[kCommandLength + 1] << 8);
     if (length == 0) {
-        if (keepLog) received_.push_back({std::string(), true, now.ms});
+        if (keepLog) received_.push_back({std::string(), true});
         return;
     }
     std::string text;
     for (std::size_t i = 0; i < std::min<std::size_t>(length, kCommandMax); ++i)
         text.push_back(static_cast<char>(mailbox_[kCommandText + i]));
-    if (keepLog) received_.push_back({text, false, now.ms});
+    if (keepLog) received_.push_back({text, false});
 
     Reply reply;
     if (length > kCommandMax) {

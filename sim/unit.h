@@ -33,7 +33,6 @@ constexpr std::uint8_t kFull = 0xFF;
 struct ReceivedCommand {
     std::string text;  // empty for the zero-length command
     bool zeroLength = false;
-    std::uint32_t atMs = 0;
 };
 
 class Unit {
@@ -52,7 +51,6 @@ public:
 
     UnitState& state() { return state_; }
     const UnitState& state() const { return state_; }
-    std::uint8_t mailboxByte(int offset) const { return mailbox_[offset]; }
     void setMailboxByte(int offset, std::uint8_t value) { mailbox_[offset] = value; }
 
     // What the unit took, in order, while `keepLog` is set (it is by

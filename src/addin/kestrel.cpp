@@ -1,3 +1,5 @@
 #include "addin/kestrel.h"
 
-Kestrel::Kestrel() : LocalAddin("KS") {}
+#include "common/names.h"
+
+Kestrel::Kestrel() : LocalAddin(KESTREL_NAME_TAG) {}

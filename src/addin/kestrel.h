@@ -31,10 +31,13 @@ public:
     void ProcessShutdown(std::uint32_t bLast) override;
 
 private:
-    std::int32_t RoiExchange(const char* szWho, std::int32_t nMcb, std::int32_t nDet,
-                             std::int32_t nView);
+    std::int32_t RoiExchange(const char* szWho, const char* szKeyword, std::int32_t nMcb, std::int32_t nDet,
+                             std::uint32_t dwStart, std::uint32_t dwLength, std::int32_t nView,
+                             std::int32_t* pnLocalErr, std::int32_t* pnStatus2, char (&szCmd)[32]);
     // The channel word address of `dwStart` of a detector, or -1 with a
     // trace message when the run leaves the detector's channels.
     std::int64_t ChannelAddress(const char* szWho, const McbRecord& record, std::int32_t nDet,
                                 std::uint32_t dwStart, std::int32_t nCount);
+    std::int64_t TransferAddress(const char* szWho, std::int32_t nMcb, std::int32_t nDet, const McbRecord& record,
+                                 std::uint32_t dwStart, std::int32_t nCount, const void* pBuffer);
 };

@@ -1,10 +1,10 @@
 #include "addin/local_addin.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "addin/process_state.h"
+#include "common/names.h"
 #include "platform/platform.h"
 
 LocalAddin::LocalAddin(const char* szTag)
@@ -19,9 +19,7 @@ LocalAddin::LocalAddin(const char* szTag)
     pnSystemOpenCount = &pShared->nSystemOpenCount;
     std::strncpy(szNameTag, szTag, sizeof szNameTag);
     szNameTag[sizeof szNameTag - 1] = '\0';
-    char szName[32];
-    std::snprintf(szName, sizeof szName, "UADDVELDAMUTEX%s", szNameTag);
-    mutex.Create(szName);
+    mutex.Create(McbMutexName(szNameTag).c_str());
 }
 
 LocalAddin::~LocalAddin() { mutex.Close(); }

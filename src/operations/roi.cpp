@@ -34,9 +34,15 @@ void Store(std::int32_t* pnLocalErr, std::int32_t* pnStatus2, std::int32_t nLoca
 
 }  // namespace
 
-// Validation and both selections, shared by the two operations: 1 when the
-// MCB is aimed at the detector and view, else -1 with a trace.
-std::int32_t Kestrel::RoiExchange(const char* szWho, std::int32_t nMcb, std::int32_t nDet, std::int32_t nView) {
+// What the two operations share: both outputs cleared, then validation and
+// both selections: ROI_DONE, with "KEYWORD start, length" in szCmd, when
+// the MCB is aimed at the detector and view, else ROI_INVALID with a trace.
+std::int32_t Kestrel::RoiExchange(const char* szWho, const char* szKeyword, std::int32_t nMcb, std::int32_t nDet,
+                                  std::uint32_t dwStart, std::uint32_t dwLength, std::int32_t nView,
+                                  std::int32_t* pnLocalErr, std::int32_t* pnStatus2, char (&szCmd)[32]) {
+    Store(pnLocalErr, pnStatus2, 0, 0);
+    std::snprintf(szCmd, sizeof szCmd, "%s %u, %u", szKeyword, static_cast<unsigned>(dwStart),
+                  static_cast<unsigned>(dwLength));
     if (!IsValidDetector(nMcb, nDet)) return ROI_INVALID;
     if (!SetDevSeg(nMcb, nDet, 1)) {
         DebugTrace(0, "Kestrel::%s(): Could not select DevSeg!\r\n", szWho);
@@ -51,13 +57,11 @@ std::int32_t Kestrel::RoiExchange(const char* szWho, std::int32_t nMcb, std::int
 
 std::int32_t Kestrel::SetROI(std::int32_t nMcb, std::int32_t nDet, std::uint32_t dwStart, std::uint32_t dwLength,
                              std::int32_t nView, std::int32_t* pnLocalErr, std::int32_t* pnStatus2) {
-    Store(pnLocalErr, pnStatus2, 0, 0);
     TMutexAccess access(mutex);
-    std::int32_t nResult = RoiExchange("SetROI", nMcb, nDet, nView);
-    if (nResult != ROI_DONE) return nResult;
     char szCmd[32];
-    std::snprintf(szCmd, sizeof szCmd, "SET_ROI %u, %u", static_cast<unsigned>(dwStart),
-                  static_cast<unsigned>(dwLength));
+    std::int32_t nResult =
+        RoiExchange("SetROI", "SET_ROI", nMcb, nDet, dwStart, dwLength, nView, pnLocalErr, pnStatus2, szCmd);
+    if (nResult != ROI_DONE) return nResult;
     Exchange exchange = Run(nMcb, szCmd);
     if (!exchange.nResult) return exchange.nLocalErr;
     Store(pnLocalErr, pnStatus2, exchange.nLocalErr, exchange.nStatus2);
@@ -66,14 +70,11 @@ std::int32_t Kestrel::SetROI(std::int32_t nMcb, std::int32_t nDet, std::uint32_t
 
 std::int32_t Kestrel::ClearROI(std::int32_t nMcb, std::int32_t nDet, std::uint32_t dwStart, std::uint32_t dwLength,
                                std::int32_t nView, std::int32_t* pnLocalErr, std::int32_t* pnStatus2) {
-    Store(pnLocalErr, pnStatus2, 0, 0);
     TMutexAccess access(mutex);
-    std::int32_t nResult = RoiExchange("ClearROI", nMcb, nDet, nView);
-    if (nResult != ROI_DONE) return nResult;
-
     char szWindow[32];
-    std::snprintf(szWindow, sizeof szWindow, "SET_WIND %u, %u", static_cast<unsigned>(dwStart),
-                  static_cast<unsigned>(dwLength));
+    std::int32_t nResult =
+        RoiExchange("ClearROI", "SET_WIND", nMcb, nDet, dwStart, dwLength, nView, pnLocalErr, pnStatus2, szWindow);
+    if (nResult != ROI_DONE) return nResult;
     for (const char* szCmd : {static_cast<const char*>(szWindow), "CLEAR_ROI"}) {
         Exchange exchange = Run(nMcb, szCmd);
         if (!exchange.nResult) {

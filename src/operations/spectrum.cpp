@@ -1,8 +1,8 @@
 // Reading and writing spectrum channels directly in MCB data memory.
 #include "addin/kestrel.h"
 #include "addin/trace.h"
+#include "common/le32.h"
 #include "port/device_memory.h"
-#include "port/le32.h"
 #include "protocol/selection.h"
 
 std::int64_t Kestrel::ChannelAddress(const char* szWho, const McbRecord& record, std::int32_t nDet,
@@ -21,6 +21,22 @@ std::int64_t Kestrel::ChannelAddress(const char* szWho, const McbRecord& record,
     return static_cast<std::int64_t>(qwBase + dwStart);
 }
 
+// The channel word address of a transfer of nCount words from dwStart (0
+// for none), with the detector's device segment selected; -1 when there is
+// no buffer for the words, the run leaves the detector's channels, or the
+// segment cannot be selected (with a trace for the last two).
+std::int64_t Kestrel::TransferAddress(const char* szWho, std::int32_t nMcb, std::int32_t nDet,
+                                      const McbRecord& record, std::uint32_t dwStart, std::int32_t nCount,
+                                      const void* pBuffer) {
+    std::int64_t qwAddress = 0;
+    if (nCount > 0 && (!pBuffer || (qwAddress = ChannelAddress(szWho, record, nDet, dwStart, nCount)) < 0)) return -1;
+    if (!SetDevSeg(nMcb, nDet, 0)) {
+        DebugTrace(0, "Kestrel::%s(): Could not select DevSeg!\r\n", szWho);
+        return -1;
+    }
+    return qwAddress;
+}
+
 std::int32_t Kestrel::GetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_t* pdwDataMask,
                               std::uint32_t* pdwAuxMask, std::uint32_t, std::uint32_t dwStart, std::int32_t nCount,
                               std::int32_t nView, std::uint32_t* pdwBuffer) {
@@ -29,14 +45,9 @@ std::int32_t Kestrel::GetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_
     if (!pRecord) return -1;
     if (pdwDataMask) *pdwDataMask = pRecord->dwDataMask[nDet - 1];
     if (pdwAuxMask) *pdwAuxMask = pRecord->dwAuxMask[nDet - 1];
-    std::int64_t qwAddress = 0;
     // No buffer for the words asked for: refused before the unit is touched.
-    if (nCount > 0 && (!pdwBuffer || (qwAddress = ChannelAddress("GetData", *pRecord, nDet, dwStart, nCount)) < 0))
-        return -1;
-    if (!SetDevSeg(nMcb, nDet, 0)) {
-        DebugTrace(0, "Kestrel::GetData(): Could not select DevSeg!\r\n");
-        return -1;
-    }
+    const std::int64_t qwAddress = TransferAddress("GetData", nMcb, nDet, *pRecord, dwStart, nCount, pdwBuffer);
+    if (qwAddress < 0) return -1;
     if (!SetView(nMcb, nDet, nView)) {
         DebugTrace(0, "Kestrel::GetData(): Could not select View!\r\n");
         return -1;
@@ -54,14 +65,9 @@ std::int32_t Kestrel::SetData(std::int32_t nMcb, std::int32_t nDet, std::uint32_
     TMutexAccess access(mutex);
     McbRecord* pRecord = ValidRecord(nMcb, nDet);
     if (!pRecord) return -1;
-    std::int64_t qwAddress = 0;
     // No values to write: refused before any word is read or changed.
-    if (nCount > 0 && (!pdwValues || (qwAddress = ChannelAddress("SetData", *pRecord, nDet, dwStart, nCount)) < 0))
-        return -1;
-    if (!SetDevSeg(nMcb, nDet, 0)) {
-        DebugTrace(0, "Kestrel::SetData(): Could not select DevSeg!\r\n");
-        return -1;
-    }
+    const std::int64_t qwAddress = TransferAddress("SetData", nMcb, nDet, *pRecord, dwStart, nCount, pdwValues);
+    if (qwAddress < 0) return -1;
     const std::uint32_t dwMask = pRecord->dwDataMask[nDet - 1];
     for (std::int32_t i = 0; i < nCount; ++i) {
         // Bits outside the data mask belong to the MCB and are kept.

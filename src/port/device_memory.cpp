@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "addin/process_state.h"
+#include "common/le32.h"
 #include "platform/platform.h"
-#include "port/le32.h"
 
 namespace {
 

@@ -5,14 +5,13 @@
 #include "addin/kestrel.h"
 #include "addin/process_state.h"
 #include "addin/trace.h"
+#include "common/le32.h"
+#include "common/names.h"
 #include "platform/platform.h"
 #include "port/device_memory.h"
-#include "port/le32.h"
 
 namespace {
 
-constexpr const char* NT_DEVICE = "\\\\.\\TarnDev";
-constexpr const char* W95_DEVICE = "\\\\.\\KMZ01D.VXD";
 constexpr const char* INI_FILE = "HVNACC32.INI";
 constexpr const char* ADAPTER_KEY = "HARDWARE\\DESCRIPTION\\System\\MultifunctionAdapter";
 constexpr std::uint32_t GENERIC_READ_WRITE = 0xC0000000;
@@ -64,19 +63,28 @@ std::uint32_t FindPortAddress(std::int32_t nLptPort) {
     return uPrinterPortAddr;
 }
 
-void OpenNtDriver() {
+// Opens the driver and reads the LPT setting; false, with a trace naming
+// the system's error, when the driver cannot be opened.
+bool OpenDriver(const char* szDevice, std::uint32_t dwAccess, std::uint32_t dwShare, std::uint32_t dwDisposition,
+                std::uint32_t dwFlags, const char* szPort, const char* szDriver) {
     platform::Os& os = platform::os();
     ProcessState& process = Process();
-    process.hPortDriver = os.DriverOpen(NT_DEVICE, GENERIC_READ_WRITE, SHARE_READ_WRITE,
-                                        OPEN_EXISTING_FILE, 0);
+    process.hPortDriver = os.DriverOpen(szDevice, dwAccess, dwShare, dwDisposition, dwFlags);
     if (process.hPortDriver == platform::kInvalidHandle) {
         char szError[64];
         FormatLastError(szError, sizeof szError);
-        DebugTrace(0, "Kestrel::ProcessStartup(): Error opening WinNT printer port, Driver error = %d (%s)\r\n",
-                   static_cast<int>(os.LastError()), szError);
-        return;
+        DebugTrace(0, "Kestrel::ProcessStartup(): Error opening %s printer port, %s error = %d (%s)\r\n", szPort,
+                   szDriver, static_cast<int>(os.LastError()), szError);
+        return false;
     }
     process.nLptPort = static_cast<std::int32_t>(os.ProfileInt("CONFIG", "LPT", 0, INI_FILE));
+    return true;
+}
+
+void OpenNtDriver() {
+    platform::Os& os = platform::os();
+    ProcessState& process = Process();
+    if (!OpenDriver(NT_DEVICE, GENERIC_READ_WRITE, SHARE_READ_WRITE, OPEN_EXISTING_FILE, 0, "WinNT", "Driver")) return;
     std::uint32_t uPrinterPortAddr = FindPortAddress(process.nLptPort);
     DebugTrace(0, "Kestrel::ProcessStartup(): port = %d, uPrinterPortAddr = 0x%04X\n",
                process.nLptPort, uPrinterPortAddr);
@@ -95,15 +103,7 @@ void OpenNtDriver() {
 void OpenW95Driver() {
     platform::Os& os = platform::os();
     ProcessState& process = Process();
-    process.hPortDriver = os.DriverOpen(W95_DEVICE, 0, 0, 0, DELETE_ON_CLOSE);
-    if (process.hPortDriver == platform::kInvalidHandle) {
-        char szError[64];
-        FormatLastError(szError, sizeof szError);
-        DebugTrace(0, "Kestrel::ProcessStartup(): Error opening Win95 printer port, VxD error = %d (%s)\r\n",
-                   static_cast<int>(os.LastError()), szError);
-        return;
-    }
-    process.nLptPort = static_cast<std::int32_t>(os.ProfileInt("CONFIG", "LPT", 0, INI_FILE));
+    if (!OpenDriver(W95_DEVICE, 0, 0, 0, DELETE_ON_CLOSE, "Win95", "VxD")) return;
     unsigned char lpt[4];
     PutLE32(lpt, static_cast<std::uint32_t>(process.nLptPort));
     // A request that fails leaves the word at 0, which reads as "no LPT".

@@ -46,7 +46,7 @@ TEST(CorruptState, AClientRunningNeitherHangsNorDiesAndWhatItSetSurvives) {
         Child client("Client", dir.path(), "closed");
         ASSERT_TRUE(client.Expect("ready"));
         EXPECT_EQ(client.Ask("mark 4242"), "marked");
-        const std::string path = damage.mutexFile ? platform::posix::NamedMutexPath(dir.path(), kMutexName)
+        const std::string path = damage.mutexFile ? platform::posix::NamedMutexPath(dir.path(), kMutexName.c_str())
                                                   : platform::posix::SharedBlockPath(dir.path());
         std::string bytes = damage.bytes;
         if (bytes == "random") bytes.resize(ReadText(path).size());

@@ -135,7 +135,7 @@ TEST(FirstOpener, SixteenProcessesAtOnceWithTheFirstKilledInItsStartUp) {
         for (auto& client : clients) client->Send("exit");
         for (auto& client : clients) EXPECT_EQ(client->Wait(), 0) << where << "\n" << client->Log();
         Scribble(block);
-        Scribble(platform::posix::NamedMutexPath(dir.path(), kMutexName));
+        Scribble(platform::posix::NamedMutexPath(dir.path(), kMutexName.c_str()));
     }
 }
 

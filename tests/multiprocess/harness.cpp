@@ -174,9 +174,9 @@ ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new 
               "[HARDWARE\\DESCRIPTION\\System\\MultifunctionAdapter\\3\\ParallelController\\1]\n"
               "Configuration Data = 00 00 00 00 00 00 00 00 01 00 01 00 01 00 00 00 01 01 00 00 78 02 00 00\n");
     os_->Shared();
-    mutex_ = os_->MutexCreate(kMutexName);
+    mutex_ = os_->MutexCreate(kMutexName.c_str());
     std::string error;
-    mutexBlock_ = platform::posix::OpenMutexBlock(dir(), kMutexName, &error);
+    mutexBlock_ = platform::posix::OpenMutexBlock(dir(), kMutexName.c_str(), &error);
     static pid_t nobody = 0;
     ownerPid_ = mutexBlock_ ? reinterpret_cast<pid_t*>(static_cast<char*>(mutexBlock_->block()) + sizeof(pthread_mutex_t))
                             : &nobody;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "addin/shared_state.h"
+#include "common/names.h"
 #include "platform/posix/posix_os.h"
 #include "platform/posix/shared_mapping.h"
 #include "portd/service.h"
@@ -25,7 +26,7 @@ namespace kestrel_mp {
 using namespace kestrel_test;
 
 constexpr int kWaitMs = 30000;
-constexpr const char* kMutexName = "UADDVELDAMUTEXKS";
+inline const std::string kMutexName = McbMutexName();
 
 // In the child: its argument and its lines to and from the parent.
 struct Channel {

@@ -85,7 +85,7 @@ TEST(AddinProcesses, ConcurrentProfileWritersLoseNoUpdate) {
 // thread ends as well, another thread keeping the process.
 KESTREL_ROLE(ThreadOwner) {
     platform::Os& os = platform::NativeOs();
-    platform::MutexHandle mutex = os.MutexCreate(kMutexName);
+    platform::MutexHandle mutex = os.MutexCreate(kMutexName.c_str());
     bool taken = false;
     std::thread([&] { taken = os.MutexWait(mutex) == platform::WaitResult::Acquired; }).join();
     channel.Send(taken ? "held" : "not held");

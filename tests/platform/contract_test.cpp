@@ -85,7 +85,7 @@ TEST_F(Platform, ProfileReadsWritesAndRemovals) {
 }
 
 TEST_F(Platform, RegistryKeysAndValuesAsPortDiscoveryReadsThem) {
-        std::vector<std::uint8_t> descriptor(32);
+    std::vector<std::uint8_t> descriptor(32);
     descriptor[20] = 0x78;
     descriptor[21] = 0x02;
     place.PutRegistryValue(place.root + "\\3\\ParallelController\\0", "Configuration Data", descriptor);
@@ -98,10 +98,11 @@ TEST_F(Platform, RegistryKeysAndValuesAsPortDiscoveryReadsThem) {
     platform::RegKey key = os.RegOpen(adapters, "3\\PARALLELCONTROLLER\\0");
     ASSERT_NE(key, nullptr);
     // Null buffer: the size only. Too small: fails, and tells the size.
-    const struct { platform::RegKey key; const char* name; bool buffer; std::uint32_t size; bool ok; std::uint32_t out; } kQueries[] = {
-        {key, "configuration DATA", true, 64, true, 32}, {key, "Configuration Data", true, 31, false, 32},
-        {key, "Configuration Data", false, 0, true, 32}, {key, "Tiny", true, 64, true, 1},
-        {key, "Missing", true, 64, false, 0},            {adapters, "Tiny", true, 64, false, 0}};
+    // `word`: the two bytes at `at` afterwards (0xEE: left as they were).
+    const struct { platform::RegKey key; const char* name; bool buffer; std::uint32_t size; bool ok; std::uint32_t out; int at, word; } kQueries[] = {
+        {key, "configuration DATA", true, 64, true, 32, 20, 0x0278}, {key, "Configuration Data", true, 31, false, 32, 0, 0xEEEE},
+        {key, "Configuration Data", false, 0, true, 32, 0, 0xEEEE}, {key, "Tiny", true, 64, true, 1, 0, 0xEE01},
+        {key, "Missing", true, 64, false, 0, 0, 0xEEEE}, {adapters, "Tiny", true, 64, false, 0, 0, 0xEEEE}};
     for (const auto& q : kQueries) {
         std::uint8_t data[65];
         std::memset(data, 0xEE, sizeof data);
@@ -109,7 +110,7 @@ TEST_F(Platform, RegistryKeysAndValuesAsPortDiscoveryReadsThem) {
         EXPECT_EQ(os.RegQuery(q.key, q.name, q.buffer ? data : nullptr, &size), q.ok) << q.name << q.size;
         EXPECT_EQ(q.out ? size : 0, q.out) << q.name << q.size;
         EXPECT_EQ(data[q.ok ? q.out : 0], 0xEE) << "written past the value " << q.name;
-        EXPECT_EQ(q.ok && q.buffer && q.out == 32 ? data[20] | data[21] << 8 : 0x278, 0x278);
+        EXPECT_EQ(data[q.at] | data[q.at + 1] << 8, q.word) << q.name << q.size;
     }
     os.RegClose(key);
     os.RegClose(adapters);

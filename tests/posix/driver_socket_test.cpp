@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "platform/posix/driver_socket.h"
 #include "platform/posix/driver_wire.h"
 #include "platform/posix/files.h"
 #include "platform/posix/posix_os.h"
@@ -101,6 +102,17 @@ TEST(DriverSocket, ScriptedServiceReplies) {
         ::close(listener);
         EXPECT_EQ(received.front(), (Bytes{0x04, 0x24, 0x40, 0x9C, 5, 0, 0, 0, 6, 0, 0, 0, 1, 2, 3, 4, 5})) << script.what;
         EXPECT_TRUE(script.hangUp || received.back().empty()) << script.what << ": a request too many";
+    }
+}
+
+TEST(DriverSocket, DevicePathsMapToSocketsInDev) {
+    const struct { const char* device; const char* socket; } cases[] = {  // "": refused
+        {"\\\\.\\TarnDev", "W/dev/TarnDev"}, {"\\\\.\\KMZ01D.VXD", "W/dev/KMZ01D.VXD"}, {"\\\\.\\..x", "W/dev/..x"},
+        {"TarnDev", ""}, {"//./TarnDev", ""}, {"\\\\?\\TarnDev", ""}, {"\\\\.\\", ""}, {"\\\\.\\.", ""},
+        {"\\\\.\\..", ""}, {"\\\\.\\a/b", ""}, {"\\\\.\\a\\b", ""}, {nullptr, ""}};
+    for (const auto& c : cases) {
+        std::string socket;
+        EXPECT_EQ(platform::posix::DriverSocketPath("W", c.device, &socket) ? socket : "", c.socket);
     }
 }
 

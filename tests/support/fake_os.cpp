@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "addin/process_state.h"
+#include "common/le32.h"
 #include "sim/driver.h"
 
 namespace fake {
@@ -160,11 +161,8 @@ bool FakeOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* i
         Request request{code, std::vector<std::uint8_t>(bytes, bytes + (bytes ? inLen : 0)), outLen,
                         out == nullptr, {}};
         if (code == 3 && inLen == 20) {
-            auto word = [&](int at) {
-                return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                                                  static_cast<std::uint32_t>(bytes[at + 3]) << 24);
-            };
-            if (const std::uint8_t* flat = ResolveFlat(word(12))) request.flatBytes.assign(flat, flat + word(8));
+            if (const std::uint8_t* flat = ResolveFlat(GetLE32(bytes + 12)))
+                request.flatBytes.assign(flat, flat + GetLE32(bytes + 8));
         }
         requestLog.push_back(std::move(request));
     }

@@ -8,15 +8,16 @@
 #include <fstream>
 #include <thread>
 
+#include "common/names.h"
 #include "win/win_test.h"
 
 namespace wintest {
 namespace {
 
-constexpr char kMutexName[] = "UADDVELDAMUTEXKS";
+const std::string kMutexName = McbMutexName();
 
 bool MutexExists() {
-    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, kMutexName);
+    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, kMutexName.c_str());
     return mutex && ::CloseHandle(mutex);
 }
 
@@ -60,7 +61,7 @@ int Peer() {
     pdwReport[2] = *addin->pnSystemOpenCount;
     addin.Call<bool>(1);
     pdwReport[3] = *addin->pnSystemOpenCount;
-    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, kMutexName);
+    HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, kMutexName.c_str());
     if (mutex == nullptr || ::WaitForSingleObject(mutex, 10000) != WAIT_OBJECT_0) return 11;
     pdwReport[4] = 1;
     ::Sleep(60000);

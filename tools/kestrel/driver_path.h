@@ -6,7 +6,8 @@
 
 namespace kestrel_tool {
 
-// $WINDIR when set and not empty, else the system-wide default.
+// The add-in's Windows directory: $WINDIR when set and not empty, else
+// the system-wide default.
 std::string DefaultWindowsDirectory();
 // WINDIR/dev/TarnDev: the socket behind the device \\.\TarnDev.
 std::string DriverSocketPath(const std::string& windir);

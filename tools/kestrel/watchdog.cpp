@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "common/names.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/interrupts.h"
@@ -23,8 +23,6 @@
 namespace kestrel_tool {
 namespace {
 
-// The add-in's MCB mutex: its fixed prefix and this add-in's tag.
-constexpr const char* kMcbMutexName = "UADDVELDAMUTEXKS";
 constexpr int kTickMs = 100;
 constexpr std::int64_t kFirstNoticeMs = 1500;  // a call may take that long unremarked
 constexpr std::int64_t kRepeatMs = 5000;
@@ -63,25 +61,12 @@ bool Stopped(std::int32_t pid) {
 
 bool ProcessExists(std::int32_t pid) { return ::access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0; }
 
-int ConnectTo(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return -1;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
-}
-
 std::string Seconds(std::int64_t ms) { return std::to_string((ms + 500) / 1000) + " s"; }
 
 // What the mutex's file says of its holder, for the notice: the process
 // that recorded holding it, or else the thread its lock word names.
 std::string MutexHolderText(const std::string& windir) {
-    const platform::posix::MutexHolder holder = platform::posix::NamedMutexHolder(windir, kMcbMutexName);
+    const platform::posix::MutexHolder holder = platform::posix::NamedMutexHolder(windir, McbMutexName().c_str());
     const std::string mutex = "the MCB mutex of " + windir;
     if (holder.pid > 0 && holder.pid != ::getpid() && ProcessExists(holder.pid))
         return mutex + ", held by " + ProcessText(holder.pid) + (Stopped(holder.pid) ? ", which is stopped" : "");
@@ -129,7 +114,7 @@ ServiceWait::~ServiceWait() { g_waits.fetch_sub(1); }
 
 Watchdog::Watchdog(WatchSettings settings) : settings_(std::move(settings)) {
     if (!settings_.socketPath.empty()) {
-        serviceFd_ = ConnectTo(settings_.socketPath);
+        serviceFd_ = platform::posix::ConnectUnixSocket(settings_.socketPath);
         if (serviceFd_ < 0)
             throw ToolError(kExitEnvironment, "no driver service answers at " + settings_.socketPath +
                                                   ": " + std::strerror(errno));

@@ -46,25 +46,12 @@ std::map<int, Link>& Links() {
 // A connection to the socket at `path` whose peer is its service; -1 with
 // errno set (EACCES, said on the debug output, when someone else answers).
 int ConnectTo(const std::string& windir, const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int rc;
-    do {
-        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (rc != 0 && errno == EINTR);
+    int fd = ConnectUnixSocket(path);
     std::string why;
-    if (rc == 0 && !DriverPeerTrusted(fd, windir, &why)) {
+    if (fd >= 0 && !DriverPeerTrusted(fd, windir, &why)) {
         DebugWrite(("*** Kestrel: " + why + " ***\n").c_str());
-        errno = EACCES;
-        rc = -1;
-    }
-    if (rc != 0) {
-        int error = errno;
         ::close(fd);
-        errno = error;
+        errno = EACCES;
         return -1;
     }
     return fd;
@@ -85,34 +72,13 @@ bool Reconnect(int fd, Link* link) {
 }
 
 bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += sent;
-        length -= static_cast<std::size_t>(sent);
-    }
-    return true;
+    return TransferAll(data, length,
+                       [fd](const std::uint8_t* at, std::size_t n) { return ::send(fd, at, n, MSG_NOSIGNAL); });
 }
 
 // False on error or when the peer closed first (errno EPIPE then).
 bool ReceiveAll(int fd, std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t got = ::recv(fd, data, length, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (got == 0) {
-            errno = EPIPE;
-            return false;
-        }
-        data += got;
-        length -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return TransferAll(data, length, [fd](std::uint8_t* at, std::size_t n) { return ::recv(fd, at, n, 0); });
 }
 
 bool Broken(int fd, Link* link) {
@@ -128,6 +94,29 @@ bool Broken(int fd, Link* link) {
 }
 
 }  // namespace
+
+int ConnectUnixSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 bool DriverPeerTrusted(int fd, const std::string& windir, std::string* why) {
     const std::string devPath = windir + "/dev";

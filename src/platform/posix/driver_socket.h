@@ -9,6 +9,12 @@
 namespace platform {
 namespace posix {
 
+// A connection to the Unix socket at `path`: its descriptor, or -1 with
+// errno set (ENAMETOOLONG for a path longer than a socket address holds).
+// Blocks only as long as connect does on a local socket (not at all when
+// nothing listens, or the listener's backlog is not full).
+int ConnectUnixSocket(const std::string& path);
+
 // The socket that serves a driver device path "\\.\NAME": <dir>/dev/NAME.
 // False when the path is not of that form.
 bool DriverSocketPath(const std::string& dir, const char* devicePath, std::string* socketPath);

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/le32.h"
+
 namespace platform {
 namespace posix {
 
@@ -20,17 +22,9 @@ constexpr std::size_t kReplyHeaderBytes = 8;
 // buffer it.
 constexpr std::uint32_t kMaxTransferBytes = 1u << 18;
 
-inline void PutLE32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-inline std::uint32_t GetLE32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
-           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
+// The fields, for the services that answer.
+using ::GetLE32;
+using ::PutLE32;
 
 }  // namespace posix
 }  // namespace platform

@@ -356,35 +356,26 @@ std::string PathIn(const std::string& dir, const std::string& name) {
 }
 
 bool WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return TransferAll(text.data(), text.size(), [fd](const char* at, std::size_t n) { return ::write(fd, at, n); });
 }
 
-std::string GroupName(gid_t group) {
-    struct group entry, *found = nullptr;
+namespace {
+
+// The name in the system's entry for `id` (getgrgid_r or getpwuid_r), or
+// the number when it has none.
+template <typename Id, typename Entry>
+std::string NameOf(Id id, int (*lookup)(Id, Entry*, char*, std::size_t, Entry**), char* Entry::*name) {
+    Entry entry, *found = nullptr;
     std::vector<char> buffer(4096);
-    if (::getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        return found->gr_name;
-    return std::to_string(group);
+    if (lookup(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) return found->*name;
+    return std::to_string(id);
 }
 
-std::string UserName(uid_t user) {
-    struct passwd entry, *found = nullptr;
-    std::vector<char> buffer(4096);
-    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-        return found->pw_name;
-    return std::to_string(user);
-}
+}  // namespace
+
+std::string GroupName(gid_t group) { return NameOf(group, ::getgrgid_r, &group::gr_name); }
+
+std::string UserName(uid_t user) { return NameOf(user, ::getpwuid_r, &passwd::pw_name); }
 
 }  // namespace posix
 }  // namespace platform

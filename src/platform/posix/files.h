@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -104,6 +106,25 @@ std::string DirectoryOf(const std::string& path);
 std::string BaseNameOf(const std::string& path);
 // flock, retried on EINTR. False with errno set on failure.
 bool Flock(int fd, int operation);
+
+// Moves `length` bytes with `transfer(at, left)` (a write, send or recv
+// returning what it moved), retrying short transfers and EINTR. False with
+// errno set on failure; a transfer that moves nothing (the peer closed)
+// fails with EPIPE.
+template <typename Byte, typename Transfer>
+bool TransferAll(Byte* at, std::size_t length, Transfer transfer) {
+    while (length > 0) {
+        const ssize_t moved = transfer(at, length);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved <= 0) {
+            if (moved == 0) errno = EPIPE;
+            return false;
+        }
+        at += moved;
+        length -= static_cast<std::size_t>(moved);
+    }
+    return true;
+}
 
 // Writes all of `text`, retrying short writes and EINTR. False with errno
 // set on failure.

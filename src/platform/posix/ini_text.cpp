@@ -2,18 +2,11 @@
 
 #include <strings.h>
 
+#include "common/trim.h"
+
 namespace platform {
 namespace posix {
 namespace {
-
-const char* const kBlanks = " \t\r\n";
-
-std::string Trim(const std::string& text) {
-    std::string::size_type begin = text.find_first_not_of(kBlanks);
-    if (begin == std::string::npos) return std::string();
-    std::string::size_type end = text.find_last_not_of(kBlanks);
-    return text.substr(begin, end - begin + 1);
-}
 
 bool SameName(const std::string& a, const std::string& b) {
     return ::strcasecmp(a.c_str(), b.c_str()) == 0;

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/trim.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/files.h"
 
@@ -18,13 +19,6 @@ struct OpenKey {
     std::string file;  // the registry file it was opened in
     std::string path;  // normalised: no leading, trailing or doubled backslash
 };
-
-std::string Trim(const std::string& text) {
-    std::string::size_type begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return std::string();
-    std::string::size_type end = text.find_last_not_of(" \t\r\n");
-    return text.substr(begin, end - begin + 1);
-}
 
 std::string Normalise(const std::string& path) {
     std::string out;

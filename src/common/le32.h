@@ -1,5 +1,5 @@
-// 32-bit little-endian fields, as every driver request and channel word
-// carries them, whatever the byte order of the PC.
+// 32-bit little-endian fields, as every driver request, socket message and
+// channel word carries them, whatever the byte order of the machine.
 #pragma once
 
 #include <cstdint>
