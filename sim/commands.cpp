@@ -27,7 +27,7 @@ Reply Text(std::string text) {
 }
 
 std::optional<long long> Integer(std::string_view text, bool allowSign) {
-    std::string s = Trim(text);
+    std::string s = Trim(text, C_SPACES);
     std::size_t i = 0;
     if (allowSign && !s.empty() && (s[0] == '-' || s[0] == '+')) i = 1;
     if (i == s.size() || s.size() - i > 10) return std::nullopt;
@@ -106,7 +106,7 @@ public:
     Interpreter(UnitState& unit, Instant now) : unit_(unit), now_(now) {}
 
     Reply run(const ParsedCommand& command) {
-        if (!takesArguments(command.keyword) && !Trim(command.arguments).empty()) return Refuse(kStatusBadArgument);
+        if (!takesArguments(command.keyword) && !Trim(command.arguments, C_SPACES).empty()) return Refuse(kStatusBadArgument);
         const std::string& args = command.arguments;
         DetectorState& det = unit_.detector(unit_.selected);
         switch (command.keyword) {

@@ -81,7 +81,7 @@ public:
         std::string raw;
         while (std::getline(in, raw)) {
             ++line_;
-            std::string content = Trim(Uncommented(raw));
+            std::string content = Trim(Uncommented(raw), C_SPACES);
             if (content.empty()) continue;
             bool good = content[0] == '[' ? header(content) : entry(content);
             if (!good) return fail(error);
@@ -138,8 +138,8 @@ private:
     bool entry(const std::string& content) {
         std::size_t equals = content.find('=');
         if (equals == std::string::npos) return problem("expected 'key = value'");
-        std::string key = Trim(content.substr(0, equals));
-        std::string value = Trim(content.substr(equals + 1));
+        std::string key = Trim(content.substr(0, equals), C_SPACES);
+        std::string value = Trim(content.substr(equals + 1), C_SPACES);
         if (key.empty()) return problem("missing key before '='");
         switch (section_) {
             case Section::None: return problem("'" + key + "' outside any section");
