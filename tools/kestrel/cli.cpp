@@ -69,6 +69,40 @@ std::string OneLine(const std::string& text) {
     return TerminalText(line);
 }
 
+// What an exit code means, for --help. No default: an exit code without a
+// meaning here does not compile.
+const char* ExitCodeMeaning(ExitCode code) {
+    switch (code) {
+    case kExitOk: return "done";
+    case kExitFailed:
+        return "the add-in or the MCB said no, a detector is locked by another owner, a read failed, "
+               "a time an export would state is not known, or output could not be written";
+    case kExitUsage: return "bad usage or input";
+    case kExitEnvironment:
+        return "the add-in library or the driver service is not available, or the service went "
+               "away during the run";
+    case kExitTimeout: return "a wait lasted longer than --timeout";
+    case kExitNotAllowed:
+        return "not allowed to use the units of the Windows directory (not in its group)";
+    case kExitClosedPipe:
+        return "standard output was closed by its reader (as for a program ended by SIGPIPE; "
+               "nothing is said)";
+    case kExitStopSignal: return "a stop signal N";
+    }
+    return nullptr;  // not an exit code of the tool
+}
+
+// Every exit code, in order, the stop signals last: "Exit codes: 0 done; ...".
+std::string ExitCodeHelp() {
+    std::string help = "Exit codes:";
+    for (int value = 0; value <= 255; ++value)
+        if (const char* meaning = ExitCodeMeaning(static_cast<ExitCode>(value));
+            meaning != nullptr && value != kExitStopSignal)
+            help += " " + std::to_string(value) + " " + meaning + ";";
+    return help + " " + std::to_string(kExitStopSignal) + " + N " +
+           ExitCodeMeaning(kExitStopSignal) + ".";
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -79,13 +113,7 @@ int RunCommandLine(int argc, char** argv) {
                  "Start with:  kestrel demo",
                  "kestrel"};
     app.require_subcommand(1);
-    app.footer("Exit codes: 0 done; 1 the add-in or the MCB said no, a detector is locked by "
-               "another owner, a read failed, a time an export would state is not known, or output "
-               "could not be written; 2 bad usage or input; 3 the add-in library or the driver "
-               "service is not available, or the service went away during the run; 4 a wait "
-               "lasted longer than --timeout; 77 not allowed to use the units of the Windows "
-               "directory (not in its group); 141 standard output was closed by its reader (as for "
-               "a program ended by SIGPIPE; nothing is said); 128 + N a stop signal N.");
+    app.footer(ExitCodeHelp());
     app.fallthrough();
     app.set_version_flag("--version", std::string("kestrel ") + KESTREL_VERSION);
     // Every error line of the tool starts with its name.

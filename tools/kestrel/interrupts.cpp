@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kestrel/scratch_dir.h"
+#include "kestrel/exit_codes.h"
 
 namespace kestrel_tool {
 namespace {
@@ -38,7 +39,7 @@ void HandleStopSignals() {
     std::thread([set] {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) return;
-        EndRun(128 + signal);
+        EndRun(kExitStopSignal + signal);
     }).detach();
 }
 
