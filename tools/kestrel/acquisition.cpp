@@ -106,7 +106,7 @@ void SendToInput(Addin& addin, int mcb, int det, const std::string& command) {
     CommandResult result = addin.SendCommand(mcb, det, command);
     if (!result.completed)
         throw ToolError(kExitFailed, "\"" + command + "\" for " + Name(mcb, det) + " failed (" +
-                                         LocalErrMeaning(result.localErr) + ")");
+                                         ResultWord(result.localErr) + ")");
     if (result.localErr != 0)
         throw ToolError(kExitFailed, "MCB " + std::to_string(mcb) + " refused \"" + command +
                                          "\" (status " + std::to_string(result.localErr) + " " +

@@ -19,7 +19,7 @@ int RunRaw(const GlobalOptions& options, const RawArgs& args) {
     std::printf("status: %d %d\n", result.localErr, result.status2);
     if (!result.completed) {
         Say("the exchange with MCB " + std::to_string(args.target.mcb) + " failed (" +
-            LocalErrMeaning(result.localErr) + ")");
+            ResultWord(result.localErr) + ")");
         return kExitFailed;
     }
     if (result.localErr != 0) {

@@ -10,19 +10,6 @@
 #include "kestrel/views.h"
 
 namespace kestrel_tool {
-namespace {
-
-std::string RoiFailure(std::int32_t code) {
-    switch (code) {
-    case -1: return "the detector or its selection was not usable";
-    case -2: return "the MCB did not answer in time";
-    case -3: return "the exchange failed after its retries";
-    case -6: return "the MCB refused the command";
-    default: return "result " + std::to_string(code);
-    }
-}
-
-}  // namespace
 
 int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
     Session session(options, ChainFromOptions(options));
@@ -44,9 +31,9 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
     std::printf("roi %s channels %u to %u: result %d, status %d %d\n", args.clear ? "clear" : "set",
                 start, start + length - 1, result.code, result.localErr,
                 result.status2);
-    if (result.code != 1) {
+    if (result.code != kRoiDone) {
         Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
-            RoiFailure(result.code) + (result.code == -1 ? ViewFailure(args.view) : ""));
+            ResultReason(result.code) + (result.code == kRoiInvalid ? ViewFailure(args.view) : ""));
         return kExitFailed;
     }
     // Done means the unit's memory shows it: read the run back.

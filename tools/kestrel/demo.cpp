@@ -12,6 +12,7 @@
 #include "kestrel/export_n42.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/plot_png.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
@@ -81,8 +82,9 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     std::printf("real time so far    %s\n", started.RealText().c_str());
     addin.SetAppData(kMcb, kDet, "@DESC", "Demo input (started by kestrel demo)");
     RoiResult roi = addin.SetRoi(kMcb, kDet, kRoiStart, kRoiLength, 0);
-    std::printf("ROI                 channels %u to %u: result %d\n", kRoiStart,
-                kRoiStart + kRoiLength - 1, roi.code);
+    std::printf("ROI                 channels %u to %u: result %d%s\n", kRoiStart,
+                kRoiStart + kRoiLength - 1, roi.code,
+                roi.code == kRoiDone ? "" : (" (" + ResultReason(roi.code) + ")").c_str());
 
     Step("Letting it count");
     std::uint32_t channels = addin.DetectorChannels(kMcb, kDet);

@@ -4,12 +4,25 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/dialog.h"
+
 namespace kestrel_tool {
+
+// A LocalErr of 0: the MCB accepted the command.
+constexpr std::int32_t kLocalErrAccepted = 0;
+// The results of setting or clearing an ROI: done, the detector or its
+// selection not usable, refused by the MCB; or the LocalErr of a failed
+// exchange.
+constexpr std::int32_t kRoiDone = 1;
+constexpr std::int32_t kRoiInvalid = -1;
+constexpr std::int32_t kRoiRefused = -6;
 
 // The text with control characters shown as \r, \n or \xHH.
 std::string Printable(const std::string& text);
-// What a LocalErr value means, for messages.
-std::string LocalErrMeaning(std::int32_t localErr);
+// What a LocalErr or an ROI result means, for messages: in a word ("failed
+// (time-out)"), or as the reason of a failure.
+std::string ResultWord(std::int32_t code);
+std::string ResultReason(std::int32_t code);
 // Throws ToolError (usage) unless `text` can be stored as a named value:
 // at most `characters` characters (counted as UTF-8 characters)
 // and `bytes` bytes, no double quote, no control character.
