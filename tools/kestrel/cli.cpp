@@ -299,15 +299,6 @@ int RunCommandLine(int argc, char** argv) {
     startTimeCommand->add_flag("--show", startTime.showOnly, "only show it, stamp nothing");
     startTimeCommand->callback([&] { run = [&] { return RunStartTime(global, startTime); }; });
 
-    TraceArgs trace;
-    auto* traceCommand = app.add_subcommand(
-        "trace", "open the add-in at a trace level and show its start-up trace (any other "
-                 "subcommand takes --trace LEVEL)");
-    traceCommand->add_option("LEVEL", trace.level, "trace level, 0 to 1000")
-        ->required()
-        ->check(Within(0, 1000, "trace level"));
-    traceCommand->callback([&] { run = [&] { return RunTrace(global, trace); }; });
-
     DemoArgs demo;
     auto* demoCommand = app.add_subcommand(
         "demo", "the whole tour on a built-in simulated chain, no set-up needed: list, start "
@@ -338,7 +329,6 @@ int RunCommandLine(int argc, char** argv) {
         int code = app.exit(error);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    if (!run) return kExitUsage;  // parse guarantees a subcommand; kept for safety
     return run();
 }
 

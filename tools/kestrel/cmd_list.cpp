@@ -1,5 +1,4 @@
-// `list`: every unit and detector the add-in found; `trace`: the add-in's
-// start-up at a chosen trace level.
+// `list`: every unit and detector the add-in found.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -57,15 +56,6 @@ int RunList(const GlobalOptions& options, const ListArgs& args) {
             ++failures;
         }
     return failures == 0 ? kExitOk : kExitFailed;
-}
-
-int RunTrace(const GlobalOptions& options, const TraceArgs& args) {
-    GlobalOptions traced = options;
-    traced.trace = args.level;
-    Session session(traced, ChainFromOptions(traced));
-    std::printf("trace level %d (was %d): the add-in's start-up trace is on standard error\n",
-                args.level, session.previousTraceLevel());
-    return kExitOk;
 }
 
 }  // namespace kestrel_tool

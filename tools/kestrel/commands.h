@@ -7,7 +7,6 @@
 namespace kestrel_tool {
 
 int RunList(const GlobalOptions& options, const ListArgs& args);
-int RunTrace(const GlobalOptions& options, const TraceArgs& args);
 int RunRaw(const GlobalOptions& options, const RawArgs& args);
 int RunRead(const GlobalOptions& options, const ReadArgs& args);
 int RunRoi(const GlobalOptions& options, const RoiArgs& args);

@@ -86,10 +86,6 @@ struct StartTimeArgs {
     bool showOnly = false;
 };
 
-struct TraceArgs {
-    int level = 0;
-};
-
 struct DemoArgs {
     std::string out = "kestrel-demo-out";
     double seconds = 1.5;  // how long the demo lets counts grow

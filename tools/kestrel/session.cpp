@@ -75,7 +75,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
     watchdog_ = std::make_unique<Watchdog>(
         WatchSettings{windir_, simulated_ ? std::string() : DriverSocketPath(windir_), options.timeout});
     addin_ = Addin::Load(LocateAddin(options.addinPath));
-    if (options.trace >= 0) previousTraceLevel_ = addin_->SetDebugLevel(options.trace);
+    if (options.trace >= 0) addin_->SetDebugLevel(options.trace);
     addin_->Open();
     opened_ = true;
     NoticeWorkingAlone(windir_);

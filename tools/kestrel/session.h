@@ -33,8 +33,6 @@ public:
     Addin& addin() { return *addin_; }
     const std::string& windir() const { return windir_; }
     bool simulated() const { return simulated_; }
-    // The add-in's trace level before this run set it (when it did).
-    int previousTraceLevel() const { return previousTraceLevel_; }
 
     // Throws ToolError (usage) unless the MCB answers and has the detector;
     // for a command that changes it, as RequireLockFree does.
@@ -49,7 +47,6 @@ private:
     std::unique_ptr<Watchdog> watchdog_;
     std::unique_ptr<Addin> addin_;
     bool opened_ = false;
-    int previousTraceLevel_ = -1;
 };
 
 }  // namespace kestrel_tool
