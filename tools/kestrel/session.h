@@ -32,7 +32,6 @@ public:
 
     Addin& addin() { return *addin_; }
     const std::string& windir() const { return windir_; }
-    bool simulated() const { return simulated_; }
 
     // Throws ToolError (usage) unless the MCB answers and has the detector;
     // for a command that changes it, as RequireLockFree does.
@@ -42,7 +41,6 @@ private:
     std::unique_ptr<TraceSilencer> silencer_;
     std::unique_ptr<ScratchDir> scratch_;
     std::string windir_;
-    bool simulated_ = false;
     std::unique_ptr<SimService> service_;
     std::unique_ptr<Watchdog> watchdog_;
     std::unique_ptr<Addin> addin_;
