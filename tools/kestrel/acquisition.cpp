@@ -107,7 +107,7 @@ void SendToInput(Addin& addin, int mcb, int det, const std::string& command) {
     if (!result.completed)
         throw ToolError(kExitFailed, "\"" + command + "\" for " + Name(mcb, det) + " failed (" +
                                          ResultWord(result.localErr) + ")");
-    if (result.localErr != 0)
+    if (result.localErr != kLocalErrAccepted)
         throw ToolError(kExitFailed, "MCB " + std::to_string(mcb) + " refused \"" + command +
                                          "\" (status " + std::to_string(result.localErr) + " " +
                                          std::to_string(result.status2) + ")");

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kestrel/acquisition.h"
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
@@ -64,12 +65,7 @@ void CountFor(const GlobalOptions& options, Addin& addin, const AcquireArgs& arg
     Report(options, Name(args.target) + ": " + Stopped(StopRun(addin, args.target.mcb, args.target.det, times)));
 }
 
-}  // namespace
-
-int RunStart(const GlobalOptions& options, const AcquireArgs& args) {
-    RequireSeconds(args);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunStart(const GlobalOptions& options, Session& session, const AcquireArgs& args) {
     Addin& addin = session.addin();
     AcquisitionTimes before = Times(addin, args.target, "start it");
     if (before.active && !args.clear) {
@@ -86,9 +82,7 @@ int RunStart(const GlobalOptions& options, const AcquireArgs& args) {
     return kExitOk;
 }
 
-int RunStop(const GlobalOptions& options, const AcquireArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunStop(const GlobalOptions& options, Session& session, const AcquireArgs& args) {
     AcquisitionTimes before = Times(session.addin(), args.target, "stop it");
     if (!before.active) {
         Report(options, Name(args.target) + ": not counting; nothing changed (real time " +
@@ -100,9 +94,7 @@ int RunStop(const GlobalOptions& options, const AcquireArgs& args) {
     return kExitOk;
 }
 
-int RunClear(const GlobalOptions& options, const AcquireArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunClear(const GlobalOptions& options, Session& session, const AcquireArgs& args) {
     Addin& addin = session.addin();
     AcquisitionTimes before = Times(addin, args.target, "clear it");
     if (before.active) {
@@ -117,12 +109,12 @@ int RunClear(const GlobalOptions& options, const AcquireArgs& args) {
     return kExitOk;
 }
 
-int RunWait(const GlobalOptions& options, const AcquireArgs& args) {
+void PrepareWait(AcquireArgs& args) {
     RequireSeconds(args);
-    Session session(options, ChainFromOptions(options));
-    DetectorArgs target = args.target;
-    target.changes = args.seconds >= 0;  // it stops the input then
-    session.RequireDetector(target);
+    args.target.changes = args.seconds >= 0;  // it stops the input then
+}
+
+int RunWait(const GlobalOptions& options, Session& session, const AcquireArgs& args) {
     Addin& addin = session.addin();
     AcquisitionTimes times = Times(addin, args.target, "wait for it to stop");
     if (!times.active) {
@@ -147,6 +139,39 @@ int RunWait(const GlobalOptions& options, const AcquireArgs& args) {
     }
     Report(options, Name(args.target) + ": not counting; real time " + times.RealText());
     return kExitOk;
+}
+
+// The input a command works on; every one of them may change it (wait with
+// --seconds only).
+std::shared_ptr<AcquireArgs> AddInput(CLI::App* command) {
+    auto args = std::make_shared<AcquireArgs>();
+    AddTarget(command, &args->target, true);
+    return args;
+}
+
+void AddSeconds(CLI::App* command, AcquireArgs* args) {
+    command->add_option("--seconds", args->seconds,
+                        "count this many seconds from now, then stop the input (if it counts)")
+        ->check(CLI::Range(0.0, 31536000.0));
+}
+
+}  // namespace
+
+Runner DeclareStart(CLI::App* command) {
+    auto args = AddInput(command);
+    command->add_flag("--clear", args->clear, "clear the spectrum first");
+    AddSeconds(command, args.get());
+    return OnTarget(args, RunStart, RequireSeconds);
+}
+
+Runner DeclareStop(CLI::App* command) { return OnTarget(AddInput(command), RunStop); }
+
+Runner DeclareClear(CLI::App* command) { return OnTarget(AddInput(command), RunClear); }
+
+Runner DeclareWait(CLI::App* command) {
+    auto args = AddInput(command);
+    AddSeconds(command, args.get());
+    return OnTarget(args, RunWait, PrepareWait);
 }
 
 }  // namespace kestrel_tool

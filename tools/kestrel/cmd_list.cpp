@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
@@ -24,17 +25,7 @@ std::vector<std::string> FailedReads(const UnitInfo& unit, const DetectorInfo& i
     return failed;
 }
 
-}  // namespace
-
-int RunList(const GlobalOptions& options, const ListArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    if (args.mcb != 0) {
-        // One MCB, or one detector: the same checks as every detector command.
-        DetectorArgs target;
-        target.mcb = args.mcb;
-        target.det = args.det != 0 ? args.det : 1;
-        session.RequireDetector(target);
-    }
+int RunList(Session& session, const ListArgs& args) {
     std::vector<UnitInfo> units = SurveyUnits(session.addin(), args.mcb, args.det);
     if (units.empty()) {
         Say("no MCB answered on the chain (with --trace 1 the add-in says what it tried)");
@@ -56,6 +47,28 @@ int RunList(const GlobalOptions& options, const ListArgs& args) {
             ++failures;
         }
     return failures == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+Runner DeclareList(CLI::App* command) {
+    auto args = std::make_shared<ListArgs>();
+    command->add_option("MCB", args->mcb, "only this MCB, 9 to 16")
+        ->check(Within(9, 16, "MCB number", true));
+    command->add_option("DET", args->det, "only this detector of it")
+        ->check(Within(1, 16, "detector number", true));
+    command->add_flag("--json", args->json, "JSON instead of text");
+    Runner runner;
+    runner.target = [args]() -> std::optional<DetectorArgs> {
+        if (args->mcb == 0) return std::nullopt;
+        // One MCB, or one detector: the same checks as every detector command.
+        DetectorArgs target;
+        target.mcb = args->mcb;
+        target.det = args->det != 0 ? args->det : 1;
+        return target;
+    };
+    runner.run = [args](const GlobalOptions&, Session* session) { return RunList(*session, *args); };
+    return runner;
 }
 
 }  // namespace kestrel_tool

@@ -1,6 +1,7 @@
 // `roi set` and `roi clear`: mark or unmark a run of channels.
 #include <cstdio>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
@@ -10,10 +11,9 @@
 #include "kestrel/views.h"
 
 namespace kestrel_tool {
+namespace {
 
-int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunRoi(const GlobalOptions&, Session& session, const RoiArgs& args) {
     Addin& addin = session.addin();
     std::uint32_t channels = addin.DetectorChannels(args.target.mcb, args.target.det);
     if (args.start >= channels || args.start + args.length > channels)
@@ -53,5 +53,25 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
     }
     return kExitOk;
 }
+
+Runner DeclareRoi(CLI::App* command, bool clear) {
+    auto args = std::make_shared<RoiArgs>();
+    args->clear = clear;
+    AddTarget(command, &args->target, true);
+    command->add_option("START", args->start, "first channel")
+        ->required()
+        ->check(Within(0, 4294967295LL, "start channel"));
+    command->add_option("LENGTH", args->length, "number of channels")
+        ->required()
+        ->check(Within(1, 4294967295LL, "length"));
+    AddView(command, &args->view);
+    return OnTarget(args, RunRoi);
+}
+
+}  // namespace
+
+Runner DeclareRoiSet(CLI::App* command) { return DeclareRoi(command, false); }
+
+Runner DeclareRoiClear(CLI::App* command) { return DeclareRoi(command, true); }
 
 }  // namespace kestrel_tool

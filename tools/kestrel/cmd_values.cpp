@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/detector_lock.h"
@@ -54,25 +55,20 @@ int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number
     return kExitOk;
 }
 
-}  // namespace
-
-int RunLock(const GlobalOptions& options, const LockArgs& args) {
+void RequireOwner(const LockArgs& args) {
     RequireStorableText("the owner", args.target.owner, kOwnerBytes, kOwnerBytes);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+}
+
+// Lock, or unlock: lock number 0.
+int RunLock(const GlobalOptions&, Session& session, const LockArgs& args) {
     return StoreLock(session, args.target, static_cast<std::uint32_t>(args.number));
 }
 
-int RunUnlock(const GlobalOptions& options, const DetectorArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args);
-    return StoreLock(session, args, 0);
+void RequireDescription(const DescribeArgs& args) {
+    RequireStorableText("the description", args.text, kDescriptionLimit, 4 * kDescriptionLimit);
 }
 
-int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
-    RequireStorableText("the description", args.text, kDescriptionLimit, 4 * kDescriptionLimit);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunDescribe(const GlobalOptions&, Session& session, const DescribeArgs& args) {
     Addin& addin = session.addin();
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
     if (!features.empty() && (features[0] & kUnitKeepsValues) && args.text.size() > kDescriptionLimit)
@@ -97,9 +93,7 @@ int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
     return kExitOk;
 }
 
-int RunSetId(const GlobalOptions& options, const SetIdArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunSetId(const GlobalOptions&, Session& session, const SetIdArgs& args) {
     Addin& addin = session.addin();
     if (!addin.SetAppData(args.target.mcb, args.target.det, "@ID", std::to_string(args.id))) {
         Say("the add-in could not store the identifier of " + Name(args.target) +
@@ -118,11 +112,9 @@ int RunSetId(const GlobalOptions& options, const SetIdArgs& args) {
     return kExitOk;
 }
 
-int RunStartTime(const GlobalOptions& options, const StartTimeArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    DetectorArgs target = args.target;
-    target.changes = !args.showOnly;
-    session.RequireDetector(target);
+void PrepareStartTime(StartTimeArgs& args) { args.target.changes = !args.showOnly; }
+
+int RunStartTime(const GlobalOptions&, Session& session, const StartTimeArgs& args) {
     Addin& addin = session.addin();
     std::time_t stamped = std::time(nullptr);
     if (!args.showOnly) addin.SetStartTime(args.target.mcb, args.target.det);
@@ -138,6 +130,47 @@ int RunStartTime(const GlobalOptions& options, const StartTimeArgs& args) {
         std::printf("(stamped, but this unit keeps its own start time, and the add-in reports that "
                     "one)\n");
     return kExitOk;
+}
+
+}  // namespace
+
+Runner DeclareLock(CLI::App* command) {
+    auto args = std::make_shared<LockArgs>();
+    AddTarget(command, &args->target, true, false);
+    command->add_option("NUMBER", args->number, "lock number, 1 to 4294967295")
+        ->required()
+        ->check(Within(1, 4294967295LL, "lock number"));
+    command->add_option("OWNER", args->target.owner, "who holds the lock")->required();
+    return OnTarget(args, RunLock, RequireOwner);
+}
+
+Runner DeclareUnlock(CLI::App* command) {
+    auto args = std::make_shared<LockArgs>();
+    AddTarget(command, &args->target, true);
+    return OnTarget(args, RunLock);
+}
+
+Runner DeclareDescribe(CLI::App* command) {
+    auto args = std::make_shared<DescribeArgs>();
+    AddTarget(command, &args->target, true);
+    command->add_option("TEXT", args->text, "the description")->required();
+    return OnTarget(args, RunDescribe, RequireDescription);
+}
+
+Runner DeclareSetId(CLI::App* command) {
+    auto args = std::make_shared<SetIdArgs>();
+    AddTarget(command, &args->target, true);
+    command->add_option("NUMBER", args->id, "the identifier, 0 to 4294967295")
+        ->required()
+        ->check(Within(0, 4294967295LL, "identifier"));
+    return OnTarget(args, RunSetId);
+}
+
+Runner DeclareStartTime(CLI::App* command) {
+    auto args = std::make_shared<StartTimeArgs>();
+    AddTarget(command, &args->target, true);  // unless --show
+    command->add_flag("--show", args->showOnly, "only show it, stamp nothing");
+    return OnTarget(args, RunStartTime, PrepareStartTime);
 }
 
 }  // namespace kestrel_tool

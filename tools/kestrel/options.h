@@ -66,6 +66,7 @@ struct RoiArgs {
     int view = 0;
 };
 
+// lock, and unlock (lock number 0).
 struct LockArgs {
     DetectorArgs target;  // its owner: the new lock's; force: take over another owner's
     long long number = 0;
