@@ -13,10 +13,6 @@ namespace {
 // Feature word 0: the unit stamps the start of every run itself.
 constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
 
-std::string Name(int mcb, int det) {
-    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
-}
-
 struct RunRecord {
     std::uint32_t start = 0, stop = 0;
     bool earlierKnown = true;
@@ -45,7 +41,7 @@ void WriteRecord(Addin& addin, int mcb, int det, const RunRecord& record) {
     std::string text = std::to_string(record.start) + " " + std::to_string(record.stop) + " " +
                        (record.earlierKnown ? std::to_string(record.earlier) : "?");
     if (record.start == 0 || !addin.SetAppData(mcb, det, kRunRecordName, text))
-        Say("could not record the run of " + Name(mcb, det) + ": its real time will be unknown");
+        Say("could not record the run of " + DetectorName(mcb, det) + ": its real time will be unknown");
 }
 
 }  // namespace
@@ -105,7 +101,7 @@ AcquisitionTimes ReadAcquisitionTimes(Addin& addin, int mcb, int det) {
 void SendToInput(Addin& addin, int mcb, int det, const std::string& command) {
     CommandResult result = addin.SendCommand(mcb, det, command);
     if (!result.completed)
-        throw ToolError(kExitFailed, "\"" + command + "\" for " + Name(mcb, det) + " failed (" +
+        throw ToolError(kExitFailed, "\"" + command + "\" for " + DetectorName(mcb, det) + " failed (" +
                                          ResultWord(result.localErr) + ")");
     if (result.localErr != kLocalErrAccepted)
         throw ToolError(kExitFailed, "MCB " + std::to_string(mcb) + " refused \"" + command +

@@ -8,6 +8,7 @@
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/export_json.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/survey.h"
 
@@ -42,7 +43,7 @@ int RunList(Session& session, const ListArgs& args) {
             if (failed.empty()) continue;
             std::string what;
             for (const std::string& item : failed) what += (what.empty() ? "" : ", ") + item;
-            Say("MCB " + std::to_string(unit.mcb) + " detector " + std::to_string(info.det) +
+            Say(DetectorName(unit.mcb, info.det) +
                 ": reading its " + what + " failed");
             ++failures;
         }

@@ -5,12 +5,13 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_json.h"
 #include "kestrel/export_n42.h"
-#include "kestrel/exit_codes.h"
 #include "kestrel/output_file.h"
 #include "kestrel/plot_png.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
 #include "kestrel/views.h"
@@ -21,8 +22,7 @@ namespace {
 // The run the arguments ask for, checked against the detector's channels.
 void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* start,
                std::uint32_t* count) {
-    std::string detector = "MCB " + std::to_string(args.target.mcb) + " detector " +
-                           std::to_string(args.target.det);
+    std::string detector = DetectorName(args.target);
     if (channels == 0) throw ToolError(kExitFailed, detector + " reports no channels");
     if (args.start < 0 || args.start >= channels)
         throw ToolError(kExitUsage, "--start " + std::to_string(args.start) + " is outside the " +

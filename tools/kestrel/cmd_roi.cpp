@@ -20,8 +20,7 @@ int RunRoi(const GlobalOptions&, Session& session, const RoiArgs& args) {
         throw ToolError(kExitUsage, "channels " + std::to_string(args.start) + " to " +
                                         std::to_string(args.start + args.length - 1) +
                                         " are outside the " + std::to_string(channels) +
-                                        " channels of MCB " + std::to_string(args.target.mcb) +
-                                        " detector " + std::to_string(args.target.det));
+                                        " channels of " + DetectorName(args.target));
     RequireViewFeature(addin, args.target.mcb, args.target.det, args.view);
     std::uint32_t start = static_cast<std::uint32_t>(args.start);
     std::uint32_t length = static_cast<std::uint32_t>(args.length);

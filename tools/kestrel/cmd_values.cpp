@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
@@ -28,10 +29,6 @@ constexpr std::size_t kDescriptionLimit = 128;
 constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
 constexpr std::uint32_t kUnitKeepsValues = 0x00100000;
 
-std::string Name(const DetectorArgs& target) {
-    return "MCB " + std::to_string(target.mcb) + " detector " + std::to_string(target.det);
-}
-
 int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number) {
     Addin& addin = session.addin();
     const std::string& owner = number != 0 ? target.owner : std::string();
@@ -39,19 +36,45 @@ int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number
     std::string storedOwner;
     std::uint32_t lock = addin.Lock(target.mcb, target.det, &storedOwner);
     if (lock != number) {
-        Say("the add-in did not take the lock: " + Name(target) + " has lock " + std::to_string(lock));
+        Say("the add-in did not take the lock: " + DetectorName(target) + " has lock " + std::to_string(lock));
         return kExitFailed;
     }
     std::string why = BecauseNotStored(session.windir());
     if (number != 0 && storedOwner != OwnerAsStored(owner) && !why.empty()) {
-        Say("the add-in could not store the lock of " + Name(target) + why);
+        Say("the add-in could not store the lock of " + DetectorName(target) + why);
         return kExitFailed;
     }
     if (number == 0)
-        std::printf("%s unlocked\n", Name(target).c_str());
+        std::printf("%s unlocked\n", DetectorName(target).c_str());
     else
-        std::printf("%s locked: %u owner \"%s\"\n", Name(target).c_str(), lock,
+        std::printf("%s locked: %u owner \"%s\"\n", DetectorName(target).c_str(), lock,
                     TerminalText(storedOwner).c_str());
+    return kExitOk;
+}
+
+// A named value as the add-in gives it back after storing it.
+struct ReadBack {
+    std::string shown;
+    bool same = false;  // as stored
+    bool isDefault = true;
+};
+
+// Stores `value` as the named value `name` ("@DESC"), shows what `readBack`
+// reads back, and fails unless that is what was stored.
+int StoreValue(Session& session, const DetectorArgs& target, const std::string& what,
+               const char* name, const std::string& value, const std::function<ReadBack()>& readBack) {
+    if (!session.addin().SetAppData(target.mcb, target.det, name, value)) {
+        Say("the add-in could not store the " + what + " of " + DetectorName(target) +
+            BecauseNotStored(session.windir()));
+        return kExitFailed;
+    }
+    ReadBack back = readBack();
+    std::printf("%s: %s %s%s\n", DetectorName(target).c_str(), what.c_str(), back.shown.c_str(),
+                back.isDefault ? " (default)" : "");
+    if (!back.same || back.isDefault) {
+        Say("the " + what + " read back differs from the one stored");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 
@@ -76,40 +99,26 @@ int RunDescribe(const GlobalOptions&, Session& session, const DescribeArgs& args
                                         " keeps its values itself, at most " +
                                         std::to_string(kDescriptionLimit) + " bytes each: this description takes " +
                                         std::to_string(args.text.size()) + " bytes of UTF-8");
-    if (!addin.SetAppData(args.target.mcb, args.target.det, "@DESC", args.text)) {
-        Say("the add-in could not store the description of " + Name(args.target) +
-            BecauseNotStored(session.windir()));
-        return kExitFailed;
-    }
-    std::string text;
-    bool isDefault = true;
-    addin.Description(args.target.mcb, args.target.det, &text, &isDefault);
-    std::printf("%s: description \"%s\"%s\n", Name(args.target).c_str(), TerminalText(text).c_str(),
-                isDefault ? " (default)" : "");
-    if (text != args.text || isDefault) {
-        Say("the description read back differs from the one stored");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return StoreValue(session, args.target, "description", "@DESC", args.text, [&] {
+        ReadBack back;
+        std::string text;
+        addin.Description(args.target.mcb, args.target.det, &text, &back.isDefault);
+        back.shown = "\"" + TerminalText(text) + "\"";
+        back.same = text == args.text;
+        return back;
+    });
 }
 
 int RunSetId(const GlobalOptions&, Session& session, const SetIdArgs& args) {
     Addin& addin = session.addin();
-    if (!addin.SetAppData(args.target.mcb, args.target.det, "@ID", std::to_string(args.id))) {
-        Say("the add-in could not store the identifier of " + Name(args.target) +
-            BecauseNotStored(session.windir()));
-        return kExitFailed;
-    }
-    std::uint32_t id = 0;
-    bool isDefault = true;
-    addin.DetectorId(args.target.mcb, args.target.det, &id, &isDefault);
-    std::printf("%s: identifier %u%s\n", Name(args.target).c_str(), id,
-                isDefault ? " (default)" : "");
-    if (id != args.id || isDefault) {
-        Say("the identifier read back differs from the one stored");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return StoreValue(session, args.target, "identifier", "@ID", std::to_string(args.id), [&] {
+        ReadBack back;
+        std::uint32_t id = 0;
+        addin.DetectorId(args.target.mcb, args.target.det, &id, &back.isDefault);
+        back.shown = std::to_string(id);
+        back.same = id == args.id;
+        return back;
+    });
 }
 
 void PrepareStartTime(StartTimeArgs& args) { args.target.changes = !args.showOnly; }
@@ -120,7 +129,7 @@ int RunStartTime(const GlobalOptions&, Session& session, const StartTimeArgs& ar
     if (!args.showOnly) addin.SetStartTime(args.target.mcb, args.target.det);
     std::uint32_t now = 0;
     std::uint32_t start = addin.StartTime(args.target.mcb, args.target.det, &now);
-    std::printf("%s: start time %s (%u), now %s (%u)\n", Name(args.target).c_str(),
+    std::printf("%s: start time %s (%u), now %s (%u)\n", DetectorName(args.target).c_str(),
                 LocalTimeText(start).c_str(), start, LocalTimeText(now).c_str(), now);
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
     // The stamp is shown only where the unit has no valid start of its own.

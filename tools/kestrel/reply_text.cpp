@@ -30,6 +30,12 @@ const ResultText* Find(std::int32_t code) {
 
 }  // namespace
 
+std::string DetectorName(int mcb, int det) {
+    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
+}
+
+std::string DetectorName(const DetectorArgs& target) { return DetectorName(target.mcb, target.det); }
+
 std::string Printable(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {

@@ -1,9 +1,11 @@
-// Texts from and for the MCBs, made safe to show and to store.
+// Texts from, for and about the MCBs: made safe to show and to store, and
+// what messages call a detector and a result code.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "kestrel/options.h"
 #include "protocol/dialog.h"
 
 namespace kestrel_tool {
@@ -16,6 +18,10 @@ constexpr std::int32_t kLocalErrAccepted = 0;
 constexpr std::int32_t kRoiDone = 1;
 constexpr std::int32_t kRoiInvalid = -1;
 constexpr std::int32_t kRoiRefused = -6;
+
+// "MCB 9 detector 2": a detector as every message names it.
+std::string DetectorName(int mcb, int det);
+std::string DetectorName(const DetectorArgs& target);
 
 // The text with control characters shown as \r, \n or \xHH.
 std::string Printable(const std::string& text);
