@@ -3,15 +3,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "addin/shared_state.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/reply_text.h"
 
 namespace kestrel_tool {
 namespace {
-
-// Feature word 0: the unit stamps the start of every run itself.
-constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
 
 struct RunRecord {
     std::uint32_t start = 0, stop = 0;
@@ -82,7 +80,7 @@ AcquisitionTimes ReadAcquisitionTimes(Addin& addin, int mcb, int det) {
     } else if (times.start == 0) {
         std::vector<std::uint32_t> features = addin.Features(mcb, det);
         times.neverStarted =
-            !times.active && !features.empty() && (features[0] & kUnitKeepsStartStamp) != 0;
+            !times.active && !features.empty() && (features[0] & FEAT0_MCB_CLOCK) != 0;
         times.realKnown = times.neverStarted;
         if (!times.neverStarted) why = "no start time is known";
     } else if (!times.earlierKnown) {

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "addin/shared_state.h"
+
 namespace kestrel_tool {
 
 CLI::Validator Within(long long low, long long high, const std::string& what, bool unknownWord) {
@@ -23,13 +25,17 @@ CLI::Validator Within(long long low, long long high, const std::string& what, bo
         range, what);
 }
 
+CLI::Validator McbNumber() { return Within(MCB_FIRST, MCB_LAST, "MCB number", true); }
+
+CLI::Validator DetectorNumber() { return Within(1, MAX_DETECTORS, "detector number", true); }
+
 void AddTarget(CLI::App* command, DetectorArgs* target, bool changes, bool ownerOption) {
     command->add_option("MCB", target->mcb, "MCB number, 9 to 16")
         ->required()
-        ->check(Within(9, 16, "MCB number", true));
+        ->check(McbNumber());
     command->add_option("DET", target->det, "detector number within the MCB, from 1")
         ->required()
-        ->check(Within(1, 16, "detector number", true));
+        ->check(DetectorNumber());
     target->changes = changes;
     if (!changes) return;
     if (ownerOption)

@@ -16,6 +16,10 @@ namespace kestrel_tool {
 CLI::Validator Within(long long low, long long high, const std::string& what,
                       bool unknownWord = false);
 
+// An MCB number, a detector number: out of range, there is no such thing.
+CLI::Validator McbNumber();
+CLI::Validator DetectorNumber();
+
 // The detector a command works on. A command that `changes` it is refused
 // on a detector another owner has locked, unless --owner or --force say
 // otherwise; `lock` gives the owner as an argument instead.

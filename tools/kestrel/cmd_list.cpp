@@ -55,9 +55,9 @@ int RunList(Session& session, const ListArgs& args) {
 Runner DeclareList(CLI::App* command) {
     auto args = std::make_shared<ListArgs>();
     command->add_option("MCB", args->mcb, "only this MCB, 9 to 16")
-        ->check(Within(9, 16, "MCB number", true));
+        ->check(McbNumber());
     command->add_option("DET", args->det, "only this detector of it")
-        ->check(Within(1, 16, "detector number", true));
+        ->check(DetectorNumber());
     command->add_flag("--json", args->json, "JSON instead of text");
     Runner runner;
     runner.target = [args]() -> std::optional<DetectorArgs> {

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 
+#include "addin/shared_state.h"
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
@@ -24,10 +24,6 @@ constexpr std::size_t kOwnerBytes = 116;
 // The longest description: the longest value an MCB gives back, in bytes,
 // and in characters wherever else it is kept.
 constexpr std::size_t kDescriptionLimit = 128;
-// Feature word 0: the unit reports the start date and time itself; it
-// keeps the named values itself.
-constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
-constexpr std::uint32_t kUnitKeepsValues = 0x00100000;
 
 int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number) {
     Addin& addin = session.addin();
@@ -52,30 +48,24 @@ int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number
     return kExitOk;
 }
 
-// A named value as the add-in gives it back after storing it.
-struct ReadBack {
-    std::string shown;
-    bool same = false;  // as stored
-    bool isDefault = true;
-};
+// Stores `value` as the named value `name` ("@DESC"); false, when the
+// add-in could not, with the reason said.
+bool Store(Session& session, const DetectorArgs& target, const std::string& what, const char* name,
+           const std::string& value) {
+    if (session.addin().SetAppData(target.mcb, target.det, name, value)) return true;
+    Say("the add-in could not store the " + what + " of " + DetectorName(target) +
+        BecauseNotStored(session.windir()));
+    return false;
+}
 
-// Stores `value` as the named value `name` ("@DESC"), shows what `readBack`
-// reads back, and fails unless that is what was stored.
-int StoreValue(Session& session, const DetectorArgs& target, const std::string& what,
-               const char* name, const std::string& value, const std::function<ReadBack()>& readBack) {
-    if (!session.addin().SetAppData(target.mcb, target.det, name, value)) {
-        Say("the add-in could not store the " + what + " of " + DetectorName(target) +
-            BecauseNotStored(session.windir()));
-        return kExitFailed;
-    }
-    ReadBack back = readBack();
-    std::printf("%s: %s %s%s\n", DetectorName(target).c_str(), what.c_str(), back.shown.c_str(),
-                back.isDefault ? " (default)" : "");
-    if (!back.same || back.isDefault) {
-        Say("the " + what + " read back differs from the one stored");
-        return kExitFailed;
-    }
-    return kExitOk;
+// Shows the value read back after Store; fails unless it is the one stored.
+int ShowReadBack(const DetectorArgs& target, const std::string& what, const std::string& shown,
+                 bool same, bool isDefault) {
+    std::printf("%s: %s %s%s\n", DetectorName(target).c_str(), what.c_str(), shown.c_str(),
+                isDefault ? " (default)" : "");
+    if (same && !isDefault) return kExitOk;
+    Say("the " + what + " read back differs from the one stored");
+    return kExitFailed;
 }
 
 void RequireOwner(const LockArgs& args) {
@@ -94,31 +84,25 @@ void RequireDescription(const DescribeArgs& args) {
 int RunDescribe(const GlobalOptions&, Session& session, const DescribeArgs& args) {
     Addin& addin = session.addin();
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
-    if (!features.empty() && (features[0] & kUnitKeepsValues) && args.text.size() > kDescriptionLimit)
+    if (!features.empty() && (features[0] & FEAT0_MCB_APPDATA) && args.text.size() > kDescriptionLimit)
         throw ToolError(kExitUsage, "MCB " + std::to_string(args.target.mcb) +
                                         " keeps its values itself, at most " +
                                         std::to_string(kDescriptionLimit) + " bytes each: this description takes " +
                                         std::to_string(args.text.size()) + " bytes of UTF-8");
-    return StoreValue(session, args.target, "description", "@DESC", args.text, [&] {
-        ReadBack back;
-        std::string text;
-        addin.Description(args.target.mcb, args.target.det, &text, &back.isDefault);
-        back.shown = "\"" + TerminalText(text) + "\"";
-        back.same = text == args.text;
-        return back;
-    });
+    if (!Store(session, args.target, "description", "@DESC", args.text)) return kExitFailed;
+    std::string text;
+    bool isDefault = true;
+    addin.Description(args.target.mcb, args.target.det, &text, &isDefault);
+    return ShowReadBack(args.target, "description", "\"" + TerminalText(text) + "\"", text == args.text,
+                        isDefault);
 }
 
 int RunSetId(const GlobalOptions&, Session& session, const SetIdArgs& args) {
-    Addin& addin = session.addin();
-    return StoreValue(session, args.target, "identifier", "@ID", std::to_string(args.id), [&] {
-        ReadBack back;
-        std::uint32_t id = 0;
-        addin.DetectorId(args.target.mcb, args.target.det, &id, &back.isDefault);
-        back.shown = std::to_string(id);
-        back.same = id == args.id;
-        return back;
-    });
+    if (!Store(session, args.target, "identifier", "@ID", std::to_string(args.id))) return kExitFailed;
+    std::uint32_t id = 0;
+    bool isDefault = true;
+    session.addin().DetectorId(args.target.mcb, args.target.det, &id, &isDefault);
+    return ShowReadBack(args.target, "identifier", std::to_string(id), id == args.id, isDefault);
 }
 
 void PrepareStartTime(StartTimeArgs& args) { args.target.changes = !args.showOnly; }
@@ -133,7 +117,7 @@ int RunStartTime(const GlobalOptions&, Session& session, const StartTimeArgs& ar
                 LocalTimeText(start).c_str(), start, LocalTimeText(now).c_str(), now);
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
     // The stamp is shown only where the unit has no valid start of its own.
-    bool unitsOwn = !features.empty() && (features[0] & kUnitKeepsStartStamp) &&
+    bool unitsOwn = !features.empty() && (features[0] & FEAT0_MCB_CLOCK) &&
                     std::llabs(static_cast<long long>(start) - stamped) > 1;
     if (!args.showOnly && unitsOwn)
         std::printf("(stamped, but this unit keeps its own start time, and the add-in reports that "

@@ -8,8 +8,8 @@
 #include <set>
 #include <thread>
 
-#include "kestrel/scratch_dir.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/scratch_dir.h"
 
 namespace kestrel_tool {
 namespace {
