@@ -64,7 +64,7 @@ const Command kCommands[] = {
 };
 
 // Adds every subcommand of the table to `app`; the one parsed is left in
-// `chosen`.
+// `chosen`, its runner in `runner`.
 void DeclareCommands(CLI::App& app, const Command** chosen, Runner* runner) {
     for (const Command& each : kCommands) {
         std::string name = each.name;
