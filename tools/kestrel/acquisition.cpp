@@ -3,19 +3,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "addin/shared_state.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/reply_text.h"
 
 namespace kestrel_tool {
 namespace {
-
-// Feature word 0: the unit stamps the start of every run itself.
-constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
-
-std::string Name(int mcb, int det) {
-    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
-}
 
 struct RunRecord {
     std::uint32_t start = 0, stop = 0;
@@ -45,7 +39,7 @@ void WriteRecord(Addin& addin, int mcb, int det, const RunRecord& record) {
     std::string text = std::to_string(record.start) + " " + std::to_string(record.stop) + " " +
                        (record.earlierKnown ? std::to_string(record.earlier) : "?");
     if (record.start == 0 || !addin.SetAppData(mcb, det, kRunRecordName, text))
-        Say("could not record the run of " + Name(mcb, det) + ": its real time will be unknown");
+        Say("could not record the run of " + DetectorName(mcb, det) + ": its real time will be unknown");
 }
 
 }  // namespace
@@ -86,7 +80,7 @@ AcquisitionTimes ReadAcquisitionTimes(Addin& addin, int mcb, int det) {
     } else if (times.start == 0) {
         std::vector<std::uint32_t> features = addin.Features(mcb, det);
         times.neverStarted =
-            !times.active && !features.empty() && (features[0] & kUnitKeepsStartStamp) != 0;
+            !times.active && !features.empty() && (features[0] & FEAT0_MCB_CLOCK) != 0;
         times.realKnown = times.neverStarted;
         if (!times.neverStarted) why = "no start time is known";
     } else if (!times.earlierKnown) {
@@ -105,9 +99,9 @@ AcquisitionTimes ReadAcquisitionTimes(Addin& addin, int mcb, int det) {
 void SendToInput(Addin& addin, int mcb, int det, const std::string& command) {
     CommandResult result = addin.SendCommand(mcb, det, command);
     if (!result.completed)
-        throw ToolError(kExitFailed, "\"" + command + "\" for " + Name(mcb, det) + " failed (" +
-                                         LocalErrMeaning(result.localErr) + ")");
-    if (result.localErr != 0)
+        throw ToolError(kExitFailed, "\"" + command + "\" for " + DetectorName(mcb, det) + " failed (" +
+                                         ResultWord(result.localErr) + ")");
+    if (result.localErr != kLocalErrAccepted)
         throw ToolError(kExitFailed, "MCB " + std::to_string(mcb) + " refused \"" + command +
                                          "\" (status " + std::to_string(result.localErr) + " " +
                                          std::to_string(result.status2) + ")");

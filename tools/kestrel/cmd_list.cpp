@@ -1,13 +1,14 @@
-// `list`: every unit and detector the add-in found; `trace`: the add-in's
-// start-up at a chosen trace level.
+// `list`: every unit and detector the add-in found.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/export_json.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/survey.h"
 
@@ -25,17 +26,7 @@ std::vector<std::string> FailedReads(const UnitInfo& unit, const DetectorInfo& i
     return failed;
 }
 
-}  // namespace
-
-int RunList(const GlobalOptions& options, const ListArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    if (args.mcb != 0) {
-        // One MCB, or one detector: the same checks as every detector command.
-        DetectorArgs target;
-        target.mcb = args.mcb;
-        target.det = args.det != 0 ? args.det : 1;
-        session.RequireDetector(target);
-    }
+int RunList(Session& session, const ListArgs& args) {
     std::vector<UnitInfo> units = SurveyUnits(session.addin(), args.mcb, args.det);
     if (units.empty()) {
         Say("no MCB answered on the chain (with --trace 1 the add-in says what it tried)");
@@ -52,20 +43,33 @@ int RunList(const GlobalOptions& options, const ListArgs& args) {
             if (failed.empty()) continue;
             std::string what;
             for (const std::string& item : failed) what += (what.empty() ? "" : ", ") + item;
-            Say("MCB " + std::to_string(unit.mcb) + " detector " + std::to_string(info.det) +
+            Say(DetectorName(unit.mcb, info.det) +
                 ": reading its " + what + " failed");
             ++failures;
         }
     return failures == 0 ? kExitOk : kExitFailed;
 }
 
-int RunTrace(const GlobalOptions& options, const TraceArgs& args) {
-    GlobalOptions traced = options;
-    traced.trace = args.level;
-    Session session(traced, ChainFromOptions(traced));
-    std::printf("trace level %d (was %d): the add-in's start-up trace is on standard error\n",
-                args.level, session.previousTraceLevel());
-    return kExitOk;
+}  // namespace
+
+Runner DeclareList(CLI::App* command) {
+    auto args = std::make_shared<ListArgs>();
+    command->add_option("MCB", args->mcb, "only this MCB, 9 to 16")
+        ->check(McbNumber());
+    command->add_option("DET", args->det, "only this detector of it")
+        ->check(DetectorNumber());
+    command->add_flag("--json", args->json, "JSON instead of text");
+    Runner runner;
+    runner.target = [args]() -> std::optional<DetectorArgs> {
+        if (args->mcb == 0) return std::nullopt;
+        // One MCB, or one detector: the same checks as every detector command.
+        DetectorArgs target;
+        target.mcb = args->mcb;
+        target.det = args->det != 0 ? args->det : 1;
+        return target;
+    };
+    runner.run = [args](const GlobalOptions&, Session* session) { return RunList(*session, *args); };
+    return runner;
 }
 
 }  // namespace kestrel_tool

@@ -2,14 +2,16 @@
 #include <cstdio>
 #include <tuple>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_json.h"
 #include "kestrel/export_n42.h"
-#include "kestrel/exit_codes.h"
 #include "kestrel/output_file.h"
 #include "kestrel/plot_png.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
 #include "kestrel/views.h"
@@ -20,8 +22,7 @@ namespace {
 // The run the arguments ask for, checked against the detector's channels.
 void ChooseRun(const ReadArgs& args, std::uint32_t channels, std::uint32_t* start,
                std::uint32_t* count) {
-    std::string detector = "MCB " + std::to_string(args.target.mcb) + " detector " +
-                           std::to_string(args.target.det);
+    std::string detector = DetectorName(args.target);
     if (channels == 0) throw ToolError(kExitFailed, detector + " reports no channels");
     if (args.start < 0 || args.start >= channels)
         throw ToolError(kExitUsage, "--start " + std::to_string(args.start) + " is outside the " +
@@ -51,9 +52,7 @@ void GiveRealTime(const ReadArgs& args, Spectrum* spectrum) {
     times.realSeconds = static_cast<std::uint32_t>(args.realTime);
 }
 
-}  // namespace
-
-int RunRead(const GlobalOptions& options, const ReadArgs& args) {
+void RequireOutputs(const ReadArgs& args) {
     if (args.json && (args.csv == "-" || args.n42 == "-"))
         throw ToolError(kExitUsage, "--json and an export to '-' both want standard output: give one");
     // Before anything is read, so a mistyped path costs nothing.
@@ -61,8 +60,9 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
                                           {"--png", &args.png, false}})
         if (!path->empty()) RequireExportPath(option, *path, toStdout);
     RequireDistinctOutputs({args.csv, args.n42, args.png});
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+}
+
+int RunRead(const GlobalOptions& options, Session& session, const ReadArgs& args) {
     Addin& addin = session.addin();
     std::uint32_t start = 0, count = 0;
     ChooseRun(args, addin.DetectorChannels(args.target.mcb, args.target.det), &start, &count);
@@ -106,6 +106,35 @@ int RunRead(const GlobalOptions& options, const ReadArgs& args) {
         reportLine("wrote " + args.png);
     }
     return kExitOk;
+}
+
+}  // namespace
+
+Runner DeclareRead(CLI::App* command) {
+    auto args = std::make_shared<ReadArgs>();
+    AddTarget(command, &args->target, false);
+    command->add_option("--start", args->start, "first channel (default 0)")
+        ->check(Within(0, 4294967295LL, "start channel"));
+    command->add_option("--count", args->count, "number of channels (default: to the end)")
+        ->check(Within(1, 4294967295LL, "channel count"));
+    AddView(command, &args->view);
+    command->add_option("--csv", args->csv, "write CSV (channel,counts) to this file ('-': standard output)")
+        ->type_name("FILE");
+    command->add_option("--n42", args->n42, "write an ANSI N42.42 XML document to this file ('-': "
+                                            "standard output)")
+        ->type_name("FILE");
+    command->add_option("--png", args->png, "plot the spectrum into this PNG file (a file: not "
+                                            "standard output)")
+        ->type_name("FILE");
+    command->add_option("--real-time", args->realTime,
+                        "the real time of an input whose real time kestrel does not know (one "
+                        "stopped at a time nobody recorded), for the exports; the N42 file says it "
+                        "was given")
+        ->type_name("SECONDS")
+        ->check(Within(0, 4294967295LL, "real time"));
+    command->add_flag("--json", args->json, "write the spectrum and its times as JSON on standard output");
+    command->add_flag("--log", args->logScale, "plot the counts on a log scale");
+    return OnTarget(args, RunRead, RequireOutputs);
 }
 
 }  // namespace kestrel_tool

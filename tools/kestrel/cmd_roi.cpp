@@ -1,6 +1,7 @@
 // `roi set` and `roi clear`: mark or unmark a run of channels.
 #include <cstdio>
 
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/exit_codes.h"
@@ -12,29 +13,14 @@
 namespace kestrel_tool {
 namespace {
 
-std::string RoiFailure(std::int32_t code) {
-    switch (code) {
-    case -1: return "the detector or its selection was not usable";
-    case -2: return "the MCB did not answer in time";
-    case -3: return "the exchange failed after its retries";
-    case -6: return "the MCB refused the command";
-    default: return "result " + std::to_string(code);
-    }
-}
-
-}  // namespace
-
-int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunRoi(const GlobalOptions&, Session& session, const RoiArgs& args) {
     Addin& addin = session.addin();
     std::uint32_t channels = addin.DetectorChannels(args.target.mcb, args.target.det);
     if (args.start >= channels || args.start + args.length > channels)
         throw ToolError(kExitUsage, "channels " + std::to_string(args.start) + " to " +
                                         std::to_string(args.start + args.length - 1) +
                                         " are outside the " + std::to_string(channels) +
-                                        " channels of MCB " + std::to_string(args.target.mcb) +
-                                        " detector " + std::to_string(args.target.det));
+                                        " channels of " + DetectorName(args.target));
     RequireViewFeature(addin, args.target.mcb, args.target.det, args.view);
     std::uint32_t start = static_cast<std::uint32_t>(args.start);
     std::uint32_t length = static_cast<std::uint32_t>(args.length);
@@ -44,9 +30,9 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
     std::printf("roi %s channels %u to %u: result %d, status %d %d\n", args.clear ? "clear" : "set",
                 start, start + length - 1, result.code, result.localErr,
                 result.status2);
-    if (result.code != 1) {
+    if (result.code != kRoiDone) {
         Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
-            RoiFailure(result.code) + (result.code == -1 ? ViewFailure(args.view) : ""));
+            ResultReason(result.code) + (result.code == kRoiInvalid ? ViewFailure(args.view) : ""));
         return kExitFailed;
     }
     // Done means the unit's memory shows it: read the run back.
@@ -66,5 +52,25 @@ int RunRoi(const GlobalOptions& options, const RoiArgs& args) {
     }
     return kExitOk;
 }
+
+Runner DeclareRoi(CLI::App* command, bool clear) {
+    auto args = std::make_shared<RoiArgs>();
+    args->clear = clear;
+    AddTarget(command, &args->target, true);
+    command->add_option("START", args->start, "first channel")
+        ->required()
+        ->check(Within(0, 4294967295LL, "start channel"));
+    command->add_option("LENGTH", args->length, "number of channels")
+        ->required()
+        ->check(Within(1, 4294967295LL, "length"));
+    AddView(command, &args->view);
+    return OnTarget(args, RunRoi);
+}
+
+}  // namespace
+
+Runner DeclareRoiSet(CLI::App* command) { return DeclareRoi(command, false); }
+
+Runner DeclareRoiClear(CLI::App* command) { return DeclareRoi(command, true); }
 
 }  // namespace kestrel_tool

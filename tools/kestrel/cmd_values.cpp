@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "addin/shared_state.h"
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/detector_lock.h"
@@ -22,14 +24,6 @@ constexpr std::size_t kOwnerBytes = 116;
 // The longest description: the longest value an MCB gives back, in bytes,
 // and in characters wherever else it is kept.
 constexpr std::size_t kDescriptionLimit = 128;
-// Feature word 0: the unit reports the start date and time itself; it
-// keeps the named values itself.
-constexpr std::uint32_t kUnitKeepsStartStamp = 0x00010000;
-constexpr std::uint32_t kUnitKeepsValues = 0x00100000;
-
-std::string Name(const DetectorArgs& target) {
-    return "MCB " + std::to_string(target.mcb) + " detector " + std::to_string(target.det);
-}
 
 int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number) {
     Addin& addin = session.addin();
@@ -38,106 +32,138 @@ int StoreLock(Session& session, const DetectorArgs& target, std::uint32_t number
     std::string storedOwner;
     std::uint32_t lock = addin.Lock(target.mcb, target.det, &storedOwner);
     if (lock != number) {
-        Say("the add-in did not take the lock: " + Name(target) + " has lock " + std::to_string(lock));
+        Say("the add-in did not take the lock: " + DetectorName(target) + " has lock " + std::to_string(lock));
         return kExitFailed;
     }
     std::string why = BecauseNotStored(session.windir());
     if (number != 0 && storedOwner != OwnerAsStored(owner) && !why.empty()) {
-        Say("the add-in could not store the lock of " + Name(target) + why);
+        Say("the add-in could not store the lock of " + DetectorName(target) + why);
         return kExitFailed;
     }
     if (number == 0)
-        std::printf("%s unlocked\n", Name(target).c_str());
+        std::printf("%s unlocked\n", DetectorName(target).c_str());
     else
-        std::printf("%s locked: %u owner \"%s\"\n", Name(target).c_str(), lock,
+        std::printf("%s locked: %u owner \"%s\"\n", DetectorName(target).c_str(), lock,
                     TerminalText(storedOwner).c_str());
     return kExitOk;
 }
 
-}  // namespace
+// Stores `value` as the named value `name` ("@DESC"); false, when the
+// add-in could not, with the reason said.
+bool Store(Session& session, const DetectorArgs& target, const std::string& what, const char* name,
+           const std::string& value) {
+    if (session.addin().SetAppData(target.mcb, target.det, name, value)) return true;
+    Say("the add-in could not store the " + what + " of " + DetectorName(target) +
+        BecauseNotStored(session.windir()));
+    return false;
+}
 
-int RunLock(const GlobalOptions& options, const LockArgs& args) {
+// Shows the value read back after Store; fails unless it is the one stored.
+int ShowReadBack(const DetectorArgs& target, const std::string& what, const std::string& shown,
+                 bool same, bool isDefault) {
+    std::printf("%s: %s %s%s\n", DetectorName(target).c_str(), what.c_str(), shown.c_str(),
+                isDefault ? " (default)" : "");
+    if (same && !isDefault) return kExitOk;
+    Say("the " + what + " read back differs from the one stored");
+    return kExitFailed;
+}
+
+void RequireOwner(const LockArgs& args) {
     RequireStorableText("the owner", args.target.owner, kOwnerBytes, kOwnerBytes);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+}
+
+// Lock, or unlock: lock number 0.
+int RunLock(const GlobalOptions&, Session& session, const LockArgs& args) {
     return StoreLock(session, args.target, static_cast<std::uint32_t>(args.number));
 }
 
-int RunUnlock(const GlobalOptions& options, const DetectorArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args);
-    return StoreLock(session, args, 0);
+void RequireDescription(const DescribeArgs& args) {
+    RequireStorableText("the description", args.text, kDescriptionLimit, 4 * kDescriptionLimit);
 }
 
-int RunDescribe(const GlobalOptions& options, const DescribeArgs& args) {
-    RequireStorableText("the description", args.text, kDescriptionLimit, 4 * kDescriptionLimit);
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
+int RunDescribe(const GlobalOptions&, Session& session, const DescribeArgs& args) {
     Addin& addin = session.addin();
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
-    if (!features.empty() && (features[0] & kUnitKeepsValues) && args.text.size() > kDescriptionLimit)
+    if (!features.empty() && (features[0] & FEAT0_MCB_APPDATA) && args.text.size() > kDescriptionLimit)
         throw ToolError(kExitUsage, "MCB " + std::to_string(args.target.mcb) +
                                         " keeps its values itself, at most " +
                                         std::to_string(kDescriptionLimit) + " bytes each: this description takes " +
                                         std::to_string(args.text.size()) + " bytes of UTF-8");
-    if (!addin.SetAppData(args.target.mcb, args.target.det, "@DESC", args.text)) {
-        Say("the add-in could not store the description of " + Name(args.target) +
-            BecauseNotStored(session.windir()));
-        return kExitFailed;
-    }
+    if (!Store(session, args.target, "description", "@DESC", args.text)) return kExitFailed;
     std::string text;
     bool isDefault = true;
     addin.Description(args.target.mcb, args.target.det, &text, &isDefault);
-    std::printf("%s: description \"%s\"%s\n", Name(args.target).c_str(), TerminalText(text).c_str(),
-                isDefault ? " (default)" : "");
-    if (text != args.text || isDefault) {
-        Say("the description read back differs from the one stored");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return ShowReadBack(args.target, "description", "\"" + TerminalText(text) + "\"", text == args.text,
+                        isDefault);
 }
 
-int RunSetId(const GlobalOptions& options, const SetIdArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    session.RequireDetector(args.target);
-    Addin& addin = session.addin();
-    if (!addin.SetAppData(args.target.mcb, args.target.det, "@ID", std::to_string(args.id))) {
-        Say("the add-in could not store the identifier of " + Name(args.target) +
-            BecauseNotStored(session.windir()));
-        return kExitFailed;
-    }
+int RunSetId(const GlobalOptions&, Session& session, const SetIdArgs& args) {
+    if (!Store(session, args.target, "identifier", "@ID", std::to_string(args.id))) return kExitFailed;
     std::uint32_t id = 0;
     bool isDefault = true;
-    addin.DetectorId(args.target.mcb, args.target.det, &id, &isDefault);
-    std::printf("%s: identifier %u%s\n", Name(args.target).c_str(), id,
-                isDefault ? " (default)" : "");
-    if (id != args.id || isDefault) {
-        Say("the identifier read back differs from the one stored");
-        return kExitFailed;
-    }
-    return kExitOk;
+    session.addin().DetectorId(args.target.mcb, args.target.det, &id, &isDefault);
+    return ShowReadBack(args.target, "identifier", std::to_string(id), id == args.id, isDefault);
 }
 
-int RunStartTime(const GlobalOptions& options, const StartTimeArgs& args) {
-    Session session(options, ChainFromOptions(options));
-    DetectorArgs target = args.target;
-    target.changes = !args.showOnly;
-    session.RequireDetector(target);
+void PrepareStartTime(StartTimeArgs& args) { args.target.changes = !args.showOnly; }
+
+int RunStartTime(const GlobalOptions&, Session& session, const StartTimeArgs& args) {
     Addin& addin = session.addin();
     std::time_t stamped = std::time(nullptr);
     if (!args.showOnly) addin.SetStartTime(args.target.mcb, args.target.det);
     std::uint32_t now = 0;
     std::uint32_t start = addin.StartTime(args.target.mcb, args.target.det, &now);
-    std::printf("%s: start time %s (%u), now %s (%u)\n", Name(args.target).c_str(),
+    std::printf("%s: start time %s (%u), now %s (%u)\n", DetectorName(args.target).c_str(),
                 LocalTimeText(start).c_str(), start, LocalTimeText(now).c_str(), now);
     std::vector<std::uint32_t> features = addin.Features(args.target.mcb, args.target.det);
     // The stamp is shown only where the unit has no valid start of its own.
-    bool unitsOwn = !features.empty() && (features[0] & kUnitKeepsStartStamp) &&
+    bool unitsOwn = !features.empty() && (features[0] & FEAT0_MCB_CLOCK) &&
                     std::llabs(static_cast<long long>(start) - stamped) > 1;
     if (!args.showOnly && unitsOwn)
         std::printf("(stamped, but this unit keeps its own start time, and the add-in reports that "
                     "one)\n");
     return kExitOk;
+}
+
+}  // namespace
+
+Runner DeclareLock(CLI::App* command) {
+    auto args = std::make_shared<LockArgs>();
+    AddTarget(command, &args->target, true, false);
+    command->add_option("NUMBER", args->number, "lock number, 1 to 4294967295")
+        ->required()
+        ->check(Within(1, 4294967295LL, "lock number"));
+    command->add_option("OWNER", args->target.owner, "who holds the lock")->required();
+    return OnTarget(args, RunLock, RequireOwner);
+}
+
+Runner DeclareUnlock(CLI::App* command) {
+    auto args = std::make_shared<LockArgs>();
+    AddTarget(command, &args->target, true);
+    return OnTarget(args, RunLock);
+}
+
+Runner DeclareDescribe(CLI::App* command) {
+    auto args = std::make_shared<DescribeArgs>();
+    AddTarget(command, &args->target, true);
+    command->add_option("TEXT", args->text, "the description")->required();
+    return OnTarget(args, RunDescribe, RequireDescription);
+}
+
+Runner DeclareSetId(CLI::App* command) {
+    auto args = std::make_shared<SetIdArgs>();
+    AddTarget(command, &args->target, true);
+    command->add_option("NUMBER", args->id, "the identifier, 0 to 4294967295")
+        ->required()
+        ->check(Within(0, 4294967295LL, "identifier"));
+    return OnTarget(args, RunSetId);
+}
+
+Runner DeclareStartTime(CLI::App* command) {
+    auto args = std::make_shared<StartTimeArgs>();
+    AddTarget(command, &args->target, true);  // unless --show
+    command->add_flag("--show", args->showOnly, "only show it, stamp nothing");
+    return OnTarget(args, RunStartTime, PrepareStartTime);
 }
 
 }  // namespace kestrel_tool

@@ -6,12 +6,14 @@
 #include <thread>
 
 #include "kestrel/acquisition.h"
+#include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_n42.h"
-#include "kestrel/exit_codes.h"
 #include "kestrel/plot_png.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
@@ -43,8 +45,6 @@ void Step(const char* text) {
 std::uint64_t TotalCounts(Addin& addin, std::uint32_t channels) {
     return ReadSpectrum(addin, kMcb, kDet, 0, channels, 0, false).Total();
 }
-
-}  // namespace
 
 int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     Clock::time_point begin = Clock::now();
@@ -81,8 +81,9 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     std::printf("real time so far    %s\n", started.RealText().c_str());
     addin.SetAppData(kMcb, kDet, "@DESC", "Demo input (started by kestrel demo)");
     RoiResult roi = addin.SetRoi(kMcb, kDet, kRoiStart, kRoiLength, 0);
-    std::printf("ROI                 channels %u to %u: result %d\n", kRoiStart,
-                kRoiStart + kRoiLength - 1, roi.code);
+    std::printf("ROI                 channels %u to %u: result %d%s\n", kRoiStart,
+                kRoiStart + kRoiLength - 1, roi.code,
+                roi.code == kRoiDone ? "" : (" (" + ResultReason(roi.code) + ")").c_str());
 
     Step("Letting it count");
     std::uint32_t channels = addin.DetectorChannels(kMcb, kDet);
@@ -117,6 +118,20 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     std::printf("closing the add-in; the demo took %.1f s. The files are in %s\n",
                 SecondsSince(begin), args.out.c_str());
     return kExitOk;
+}
+
+}  // namespace
+
+// The demo opens its own session, on the built-in chain, once it has said
+// what it does.
+Runner DeclareDemo(CLI::App* command) {
+    auto args = std::make_shared<DemoArgs>();
+    command->add_option("--out", args->out, "directory for the files (default ./kestrel-demo-out)")
+        ->type_name("DIR");
+    command->add_option("--seconds", args->seconds, "how long to let the counts grow (default 1.5)");
+    Runner runner;
+    runner.run = [args](const GlobalOptions& options, Session*) { return RunDemo(options, *args); };
+    return runner;
 }
 
 }  // namespace kestrel_tool

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "kestrel/exit_codes.h"
+#include "kestrel/reply_text.h"
 
 namespace kestrel_tool {
 
@@ -20,8 +21,7 @@ void RequireLockFree(Addin& addin, const DetectorArgs& target) {
     std::string holder;
     std::uint32_t lock = addin.Lock(target.mcb, target.det, &holder);
     if (lock == 0 || target.force || holder == OwnerAsStored(target.owner)) return;
-    throw ToolError(kExitFailed, "MCB " + std::to_string(target.mcb) + " detector " +
-                                     std::to_string(target.det) + " is locked by \"" + holder +
+    throw ToolError(kExitFailed, DetectorName(target) + " is locked by \"" + holder +
                                      "\" (lock " + std::to_string(lock) + "): --owner \"" + holder +
                                      "\" acts as its owner, --force overrides the lock");
 }

@@ -1,23 +1,14 @@
-// What `kestrel` tells scripts through its exit status, and the error that
-// carries one up to main().
+// The error that carries an exit code (common/exit_codes.h) up to main().
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
+#include "common/exit_codes.h"
+
 namespace kestrel_tool {
 
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitFailed = 1,       // the add-in (or the MCB behind it) said no
-    kExitUsage = 2,        // bad command line or bad input
-    kExitEnvironment = 3,  // add-in library or driver service not available (or gone)
-    kExitTimeout = 4,      // --timeout: a wait lasted longer
-    // A reader closed standard output (`| head`): the run ends quietly with
-    // the status a program killed by SIGPIPE has, as other tools in a
-    // pipeline do.
-    kExitClosedPipe = 141,
-};
+using namespace tools;  // the exit codes
 
 // Thrown where an operation cannot go on; main() prints the message and
 // exits with the code.

@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "kestrel/exit_codes.h"
 #include "kestrel/scratch_dir.h"
 
 namespace kestrel_tool {
@@ -38,7 +39,7 @@ void HandleStopSignals() {
     std::thread([set] {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) return;
-        EndRun(128 + signal);
+        EndRun(kExitStopSignal + signal);
     }).detach();
 }
 

@@ -66,6 +66,7 @@ struct RoiArgs {
     int view = 0;
 };
 
+// lock, and unlock (lock number 0).
 struct LockArgs {
     DetectorArgs target;  // its owner: the new lock's; force: take over another owner's
     long long number = 0;
@@ -84,10 +85,6 @@ struct SetIdArgs {
 struct StartTimeArgs {
     DetectorArgs target;
     bool showOnly = false;
-};
-
-struct TraceArgs {
-    int level = 0;
 };
 
 struct DemoArgs {

@@ -5,6 +5,36 @@
 #include "kestrel/exit_codes.h"
 
 namespace kestrel_tool {
+namespace {
+
+struct ResultText {
+    std::int32_t code;
+    const char* word;
+    const char* reason;  // null: "result N"
+};
+
+static_assert(kRoiInvalid == LOCALERR_NO_MAILBOX, "an ROI result of -1 is either");
+constexpr ResultText kResultTexts[] = {
+    {kLocalErrAccepted, "accepted", nullptr},
+    {LOCALERR_NO_MAILBOX, "no usable mailbox", "the detector or its selection was not usable"},
+    {LOCALERR_TIMEOUT, "time-out", "the MCB did not answer in time"},
+    {LOCALERR_RETRIES, "retries exhausted", "the exchange failed after its retries"},
+    {kRoiRefused, "refused by the MCB", "the MCB refused the command"},
+};
+
+const ResultText* Find(std::int32_t code) {
+    for (const ResultText& row : kResultTexts)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string DetectorName(int mcb, int det) {
+    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
+}
+
+std::string DetectorName(const DetectorArgs& target) { return DetectorName(target.mcb, target.det); }
 
 std::string Printable(const std::string& text) {
     std::string out;
@@ -21,14 +51,14 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-std::string LocalErrMeaning(std::int32_t localErr) {
-    switch (localErr) {
-    case 0: return "accepted";
-    case -1: return "no usable mailbox";
-    case -2: return "time-out";
-    case -3: return "retries exhausted";
-    default: return "refused by the MCB";
-    }
+std::string ResultWord(std::int32_t code) {
+    const ResultText* row = Find(code);
+    return row != nullptr ? row->word : "refused by the MCB";
+}
+
+std::string ResultReason(std::int32_t code) {
+    const ResultText* row = Find(code);
+    return row != nullptr && row->reason != nullptr ? row->reason : "result " + std::to_string(code);
 }
 
 void RequireStorableText(const std::string& what, const std::string& text, std::size_t characters,

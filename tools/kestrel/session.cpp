@@ -48,11 +48,11 @@ std::optional<sim::ChainConfig> ChainFromOptions(const GlobalOptions& options) {
 
 Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> chain) {
     if (options.trace < 0) silencer_ = std::make_unique<TraceSilencer>();
-    simulated_ = chain.has_value();
+    bool simulated = chain.has_value();
     if (!options.windir.empty()) {
         windir_ = options.windir;
-        if (simulated_) MakeDirectories(windir_);
-    } else if (simulated_) {
+        if (simulated) MakeDirectories(windir_);
+    } else if (simulated) {
         scratch_ = std::make_unique<ScratchDir>();
         windir_ = scratch_->path();
     } else {
@@ -62,7 +62,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
     ::setenv("WINDIR", windir_.c_str(), 1);
     RequireUnitAccess(windir_);
 
-    if (simulated_) {
+    if (simulated) {
         service_ = std::make_unique<SimService>(windir_, sim::Chain::FromConfig(*chain));
     } else if (std::string reason; !DriverServiceAnswers(windir_, &reason)) {
         throw ToolError(kExitEnvironment,
@@ -73,9 +73,9 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
 
     // Before the add-in opens: opening already waits for the MCB mutex.
     watchdog_ = std::make_unique<Watchdog>(
-        WatchSettings{windir_, simulated_ ? std::string() : DriverSocketPath(windir_), options.timeout});
+        WatchSettings{windir_, simulated ? std::string() : DriverSocketPath(windir_), options.timeout});
     addin_ = Addin::Load(LocateAddin(options.addinPath));
-    if (options.trace >= 0) previousTraceLevel_ = addin_->SetDebugLevel(options.trace);
+    if (options.trace >= 0) addin_->SetDebugLevel(options.trace);
     addin_->Open();
     opened_ = true;
     NoticeWorkingAlone(windir_);

@@ -32,9 +32,6 @@ public:
 
     Addin& addin() { return *addin_; }
     const std::string& windir() const { return windir_; }
-    bool simulated() const { return simulated_; }
-    // The add-in's trace level before this run set it (when it did).
-    int previousTraceLevel() const { return previousTraceLevel_; }
 
     // Throws ToolError (usage) unless the MCB answers and has the detector;
     // for a command that changes it, as RequireLockFree does.
@@ -44,12 +41,10 @@ private:
     std::unique_ptr<TraceSilencer> silencer_;
     std::unique_ptr<ScratchDir> scratch_;
     std::string windir_;
-    bool simulated_ = false;
     std::unique_ptr<SimService> service_;
     std::unique_ptr<Watchdog> watchdog_;
     std::unique_ptr<Addin> addin_;
     bool opened_ = false;
-    int previousTraceLevel_ = -1;
 };
 
 }  // namespace kestrel_tool

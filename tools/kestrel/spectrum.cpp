@@ -4,6 +4,7 @@
 
 #include "kestrel/exit_codes.h"
 #include "kestrel/progress.h"
+#include "kestrel/reply_text.h"
 #include "kestrel/views.h"
 
 namespace kestrel_tool {
@@ -28,7 +29,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> Spectrum::RoiRuns() const {
 }
 
 std::string Spectrum::Name() const {
-    return "MCB " + std::to_string(mcb) + " detector " + std::to_string(det);
+    return DetectorName(mcb, det);
 }
 
 Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::uint32_t count,
@@ -39,7 +40,7 @@ Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::
     spectrum.view = view;
     spectrum.start = start;
     spectrum.words.assign(count, 0);
-    ProgressBar bar("MCB " + std::to_string(mcb) + " detector " + std::to_string(det), count,
+    ProgressBar bar(DetectorName(mcb, det), count,
                     showProgress);
     for (std::uint32_t done = 0; done < count;) {
         std::uint32_t chunk = std::min(kReadChunk, count - done);
@@ -50,8 +51,7 @@ Spectrum ReadSpectrum(Addin& addin, int mcb, int det, std::uint32_t start, std::
             throw ToolError(kExitFailed, "the add-in refused to read channels " +
                                              std::to_string(start + done) + " to " +
                                              std::to_string(start + done + chunk - 1) +
-                                             " of MCB " + std::to_string(mcb) + " detector " +
-                                             std::to_string(det) + " (result " +
+                                             " of " + DetectorName(mcb, det) + " (result " +
                                              std::to_string(result) + ")" +
                                              (result == -1 ? ViewFailure(view) : ""));
         done += chunk;

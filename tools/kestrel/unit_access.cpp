@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kestrel/console.h"
+#include "kestrel/exit_codes.h"
 #include "platform/posix/posix_os.h"
 #include "platform/posix/profile.h"
 

@@ -10,13 +10,7 @@
 
 #include <string>
 
-#include "kestrel/exit_codes.h"
-
 namespace kestrel_tool {
-
-// Not allowed to use the units of the Windows directory (sysexits' "no
-// permission").
-constexpr ExitCode kExitNotAllowed = static_cast<ExitCode>(77);
 
 // Throws ToolError (kExitNotAllowed) when `windir` exists and this user is
 // neither root, nor its owner, nor a member of its group.

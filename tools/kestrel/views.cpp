@@ -2,22 +2,17 @@
 
 #include <vector>
 
+#include "addin/shared_state.h"
 #include "kestrel/exit_codes.h"
+#include "kestrel/reply_text.h"
 
 namespace kestrel_tool {
-namespace {
-
-// Feature word 2, bit 29: the detector has views.
-constexpr std::uint32_t kViewsFeature = 0x20000000;
-
-}  // namespace
 
 void RequireViewFeature(Addin& addin, int mcb, int det, int view) {
     if (view == 0) return;
     std::vector<std::uint32_t> features = addin.Features(mcb, det);
-    if (features.size() > 2 && (features[2] & kViewsFeature)) return;
-    throw ToolError(kExitUsage, "MCB " + std::to_string(mcb) + " detector " +
-                                    std::to_string(det) + " has no views (bit 29 of its feature "
+    if (features.size() > 2 && (features[2] & FEAT2_VIEWS)) return;
+    throw ToolError(kExitUsage, DetectorName(mcb, det) + " has no views (bit 29 of its feature "
                                     "word 2 is clear): only view 0, not view " +
                                     std::to_string(view));
 }

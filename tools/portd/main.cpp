@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/exit_codes.h"
 #include "portd/group_access.h"
 #include "portd/options.h"
 #include "portd/service.h"
@@ -85,27 +86,27 @@ int main(int argc, char** argv) {
     // An unreadable or garbled chain description is bad input, as a
     // missing one is: 2.
     std::unique_ptr<sim::Chain> chain = MakeChain(options);
-    if (!chain) return 2;
+    if (!chain) return tools::kExitUsage;
 
     int stopRead = -1;
     if (!InstallStopSignals(&stopRead)) {
         std::perror("kestrel-portd: signals");
-        return 1;
+        return tools::kExitFailed;
     }
     std::string error;
     gid_t chosen = static_cast<gid_t>(-1), group;
     if (!options.group.empty() && !portd::ResolveGroup(options.group, &chosen, &error)) {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
-        return 2;
+        return tools::kExitUsage;
     }
     if (!portd::PrepareWindowsDirectory(options.windir, chosen, &group, &error)) {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
-        return 1;
+        return tools::kExitFailed;
     }
     portd::SocketClaim claim;
     if (!claim.Claim(options.windir + "/dev/" + options.device, &error, group)) {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
-        return 1;
+        return tools::kExitFailed;
     }
     std::fprintf(stderr, "kestrel-portd: serving \\\\.\\%s at %s\n", options.device.c_str(),
                  claim.path().c_str());
@@ -124,5 +125,5 @@ int main(int argc, char** argv) {
     claim.Release();
     std::fprintf(stderr, "kestrel-portd: stopped after %llu requests\n",
                  static_cast<unsigned long long>(service.requests()));
-    return ok ? 0 : 1;
+    return ok ? tools::kExitOk : tools::kExitFailed;
 }

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/exit_codes.h"
 #include "platform/posix/files.h"
 
 namespace portd {
@@ -29,6 +30,14 @@ int ParseOptions(int argc, char** argv, Options* options) {
                    "and the socket are given to it (default: the Windows directory's group)");
     app.add_flag("-v,--verbose", options->verbose,
                  "report connections as they come and go, with each client's uid, pid and program");
+    app.footer("Exit codes: " + std::to_string(tools::kExitOk) +
+               " stopped by SIGINT or SIGTERM (the socket removed); " +
+               std::to_string(tools::kExitFailed) +
+               " the socket path is busy or another service serves it, the Windows directory is "
+               "unusable, or the service failed; " +
+               std::to_string(tools::kExitUsage) +
+               " bad usage, an unknown group, or a chain description that is missing, unreadable "
+               "or garbled.");
     app.set_version_flag("--version", std::string("kestrel-portd ") + KESTREL_VERSION);
     // Every error line of the service starts with its name.
     app.failure_message([](const CLI::App*, const CLI::Error& error) {
@@ -40,7 +49,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
     } catch (const CLI::ParseError& e) {
         // Help is a success; any other parse error is bad usage, 2, as
         // with the kestrel tool.
-        return app.exit(e) == 0 ? 0 : 2;
+        return app.exit(e) == 0 ? tools::kExitOk : tools::kExitUsage;
     }
     if (options->windir.empty()) options->windir = platform::posix::WindowsDirectoryFromEnvironment();
     return -1;

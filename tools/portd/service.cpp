@@ -123,7 +123,6 @@ void Service::Accept() {
         }
         ++held;
         std::uint64_t serial = ++accepted_;
-        serials_[fd] = serial;
         Connection* connection = new Connection(chain_, peer.uid);
         connections_[fd].reset(connection);
         if (onRequest)
@@ -173,11 +172,6 @@ void Service::Close(int fd) {
         auto held = perUser_.find(found->second->uid());
         if (held != perUser_.end() && --held->second == 0) perUser_.erase(held);
         connections_.erase(found);
-    }
-    auto serial = serials_.find(fd);
-    if (serial != serials_.end()) {
-        if (onClosed) onClosed(serial->second);
-        serials_.erase(serial);
     }
     if (onConnections) onConnections(connections_.size());
 }

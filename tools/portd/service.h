@@ -57,12 +57,11 @@ public:
     // tries again and again must not fill the log). Unset: nothing said.
     std::function<void(const std::string& line)> log;
 
-    // Test hooks: every request of every connection in the order performed,
-    // and each connection's end. Connections are numbered from 1 as accepted.
+    // Test hook: every request of every connection in the order performed.
+    // Connections are numbered from 1 as accepted.
     std::function<void(std::uint64_t connection, std::uint32_t code, const std::uint8_t* input,
                        std::uint32_t length)>
         onRequest;
-    std::function<void(std::uint64_t connection)> onClosed;
 
     std::uint64_t requests() const { return requests_; }
 
@@ -82,7 +81,6 @@ private:
     int stop_;
     ServiceLimits limits_;
     std::map<int, std::unique_ptr<Connection>> connections_;
-    std::map<int, std::uint64_t> serials_;
     std::map<uid_t, std::size_t> perUser_;
     std::uint64_t accepted_ = 0;
     std::uint64_t requests_ = 0;
