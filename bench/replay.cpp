@@ -55,7 +55,7 @@ void Replay::Run() {
     std::uint32_t returned = 0;
     for (const auto& request : requests_) {
         current_ = &request;
-        driver_.Ioctl(request.code, request.in.empty() ? nullptr : request.in.data(),
+        driver_.ioctl(request.code, request.in.empty() ? nullptr : request.in.data(),
                       static_cast<std::uint32_t>(request.in.size()), request.outNull ? nullptr : out_.data(),
                       request.outLen, &returned);
     }

@@ -16,7 +16,7 @@ Chain::Chain(Clock clock, std::optional<std::int64_t> epoch)
       lastMs_(clock_()),
       sharedMemory_(kSharedMemorySize, 0) {}
 
-std::unique_ptr<Chain> Chain::FromConfig(const ChainConfig& config, Clock clock) {
+std::unique_ptr<Chain> Chain::fromConfig(const ChainConfig& config, Clock clock) {
     auto chain = std::make_unique<Chain>(std::move(clock), config.epoch);
     chain->absentBehaviour = config.absent;
     for (const auto& [mcb, unit] : config.units) chain->addUnit(mcb, unit);

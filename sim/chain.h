@@ -27,8 +27,8 @@ public:
 
     // Two units, as in the demo: MCB 9 a type-5 segment unit with two
     // inputs of 4096 channels, MCB 12 a type-4 four-device unit (see demo.h).
-    static std::unique_ptr<Chain> Default(Clock clock = {}, std::optional<std::int64_t> epoch = {});
-    static std::unique_ptr<Chain> FromConfig(const ChainConfig& config, Clock clock = {});
+    static std::unique_ptr<Chain> demo(Clock clock = {}, std::optional<std::int64_t> epoch = {});
+    static std::unique_ptr<Chain> fromConfig(const ChainConfig& config, Clock clock = {});
 
     // Puts a unit at an MCB number (replacing one there). Null for a
     // number outside 9 to 16.

@@ -60,8 +60,8 @@ ChainConfig DemoChainConfig(std::optional<std::int64_t> epoch) {
     return config;
 }
 
-std::unique_ptr<Chain> Chain::Default(Clock clock, std::optional<std::int64_t> epoch) {
-    return FromConfig(DemoChainConfig(epoch), std::move(clock));
+std::unique_ptr<Chain> Chain::demo(Clock clock, std::optional<std::int64_t> epoch) {
+    return fromConfig(DemoChainConfig(epoch), std::move(clock));
 }
 
 }  // namespace sim

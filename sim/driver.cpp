@@ -21,7 +21,7 @@ bool IsWin95(std::uint32_t code) { return code == kW95SetLpt || code == kW95Read
 
 EmulatedDriver::EmulatedDriver(Chain& chain) : chain_(chain) {}
 
-bool EmulatedDriver::Ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
+bool EmulatedDriver::ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
                            std::uint32_t outLen, std::uint32_t* returned) {
     if (returned) *returned = 0;
     bool ok = false;

@@ -32,7 +32,7 @@ public:
     // (unknown code, wrong buffer sizes, a unit byte above 15, a Windows 95
     // chunk above 1024 bytes, ...); a refused request changes nothing.
     // *returned (when given) receives the bytes of output, 0 on refusal.
-    bool Ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
+    bool ioctl(std::uint32_t code, const void* in, std::uint32_t inLen, void* out,
                std::uint32_t outLen, std::uint32_t* returned);
 
     // Resolves the flat address carried by a Windows 95 write request to the

@@ -12,6 +12,8 @@ constexpr char KESTREL_NAME_TAG[] = "KS";
 // The printer-port driver of the NT family, and of the Windows 95 family.
 constexpr char NT_DEVICE[] = "\\\\.\\TarnDev";
 constexpr char W95_DEVICE[] = "\\\\.\\KMZ01D.VXD";
+// The NT driver's name without the "\\.\" of a device path.
+constexpr const char* NT_DEVICE_NAME = NT_DEVICE + 4;
 
 // The name of the MCB mutex of the add-in tagged szTag.
 inline std::string McbMutexName(const char* szTag = KESTREL_NAME_TAG) {

@@ -167,7 +167,7 @@ bool Child::BlockedInMutex() {
     return false;
 }
 
-ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::Default()), os_(new platform::posix::PosixOs(dir_.path())) {
+ServedSystem::ServedSystem(bool serve) : chain_(sim::Chain::demo()), os_(new platform::posix::PosixOs(dir_.path())) {
     WriteText(dir_ / "HVNACC32.INI", "[CONFIG]\nLPT=1\n");
     // LPT1 under the fourth adapter at 0x278, as an installed system has it.
     WriteText(dir_ / "registry.txt",

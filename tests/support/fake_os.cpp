@@ -173,7 +173,7 @@ bool FakeOs::DriverIoctl(std::intptr_t driver, std::uint32_t code, const void* i
         cachedHandle_ = driver;
         cachedDriver_ = handle == handles_.end() ? nullptr : handle->second.get();
     }
-    bool ok = cachedDriver_ && cachedDriver_->Ioctl(code, in, inLen, out, outLen, returned);
+    bool ok = cachedDriver_ && cachedDriver_->ioctl(code, in, inLen, out, outLen, returned);
     if (!flat_.empty()) flat_.clear();  // a flat address is good for the one request that carries it
     return ok;
 }

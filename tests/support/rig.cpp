@@ -23,7 +23,7 @@ Rig::Rig() : chain(std::make_unique<sim::Chain>([this] { return os.Now(); }, kEp
 
 void Rig::LoadChain(sim::ChainConfig config) {
     if (!config.epoch) config.epoch = kEpoch;
-    chain = sim::Chain::FromConfig(config, [this] { return os.Now(); });
+    chain = sim::Chain::fromConfig(config, [this] { return os.Now(); });
 }
 
 void Rig::ConnectNt() {

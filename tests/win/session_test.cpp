@@ -58,7 +58,7 @@ HANDLE WINAPI SimCreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, D
 BOOL WINAPI SimDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inLen, LPVOID out, DWORD outLen,
                                LPDWORD returned, LPOVERLAPPED) {
     return g_sim.driver && handle == g_sim.driver.get() &&
-           g_sim.driver->Ioctl(code, in, inLen, out, outLen, reinterpret_cast<std::uint32_t*>(returned));
+           g_sim.driver->ioctl(code, in, inLen, out, outLen, reinterpret_cast<std::uint32_t*>(returned));
 }
 
 BOOL WINAPI SimCloseHandle(HANDLE handle) {
@@ -106,7 +106,7 @@ class Session : public ::testing::TestWithParam<DWORD> {
 protected:
     void SetUp() override {
         ::DeleteFileA(ini.c_str());
-        g_sim = Simulated{sim::Chain::Default(), GetParam(), {}, {}};
+        g_sim = Simulated{sim::Chain::demo(), GetParam(), {}, {}};
     }
     void TearDown() override { g_sim = Simulated{}; }
     // The reply text, its length and the two status numbers.

@@ -9,6 +9,7 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
+#include "kestrel/driver_path.h"
 #include "kestrel/exit_codes.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_n42.h"
@@ -59,7 +60,7 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     Session session(options, sim::DemoChainConfig());
     Addin& addin = session.addin();
     std::printf("windows directory   %s\n", session.windir().c_str());
-    std::printf("driver socket       %s/dev/TarnDev\n", session.windir().c_str());
+    std::printf("driver socket       %s\n", DriverSocketPath(session.windir()).c_str());
     std::printf("add-in              %s (opened)\n", LocateAddin(options.addinPath).c_str());
 
     Step("Units and detectors the add-in found");

@@ -63,7 +63,7 @@ Session::Session(const GlobalOptions& options, std::optional<sim::ChainConfig> c
     RequireUnitAccess(windir_);
 
     if (simulated) {
-        service_ = std::make_unique<SimService>(windir_, sim::Chain::FromConfig(*chain));
+        service_ = std::make_unique<SimService>(windir_, sim::Chain::fromConfig(*chain));
     } else if (std::string reason; !DriverServiceAnswers(windir_, &reason)) {
         throw ToolError(kExitEnvironment,
                         "no driver service answers at " + DriverSocketPath(windir_) + " (" + reason +

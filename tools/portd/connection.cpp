@@ -58,7 +58,7 @@ bool Connection::PerformNext() {
     if (onRequest) onRequest(code, input, inLen);
     out_.resize(kReplyHeaderBytes + outLen);
     std::uint32_t returned = 0;
-    bool ok = driver_.Ioctl(code, input, inLen, outLen ? &out_[kReplyHeaderBytes] : nullptr, outLen, &returned);
+    bool ok = driver_.ioctl(code, input, inLen, outLen ? &out_[kReplyHeaderBytes] : nullptr, outLen, &returned);
     returned = ok ? std::min(returned, outLen) : 0;
     PutLE32(&out_[0], ok ? 1 : 0);
     PutLE32(&out_[4], returned);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/exit_codes.h"
+#include "platform/posix/driver_socket.h"
 #include "portd/group_access.h"
 #include "portd/options.h"
 #include "portd/service.h"
@@ -52,9 +53,9 @@ std::unique_ptr<sim::Chain> MakeChain(const portd::Options& options) {
     std::unique_ptr<sim::Chain> chain;
     std::string error;
     if (options.config.empty()) {
-        chain = sim::Chain::Default();
+        chain = sim::Chain::demo();
     } else if (auto config = sim::LoadChainConfig(options.config, &error)) {
-        chain = sim::Chain::FromConfig(*config);
+        chain = sim::Chain::fromConfig(*config);
     } else {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
         return nullptr;
@@ -104,7 +105,9 @@ int main(int argc, char** argv) {
         return tools::kExitFailed;
     }
     portd::SocketClaim claim;
-    if (!claim.Claim(options.windir + "/dev/" + options.device, &error, group)) {
+    std::string socketPath;
+    platform::posix::DriverSocketPath(options.windir, ("\\\\.\\" + options.device).c_str(), &socketPath);
+    if (!claim.Claim(socketPath, &error, group)) {
         std::fprintf(stderr, "kestrel-portd: %s\n", error.c_str());
         return tools::kExitFailed;
     }

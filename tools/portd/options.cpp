@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/exit_codes.h"
+#include "platform/posix/driver_socket.h"
 #include "platform/posix/files.h"
 
 namespace portd {
@@ -17,9 +18,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
     app.add_option("--device", options->device,
                    "device name: clients open \\\\.\\NAME, served at WINDIR/dev/NAME")
         ->check([](const std::string& name) {
-            bool plain = !name.empty() && name != "." && name != ".." &&
-                         name.find('/') == std::string::npos &&
-                         name.find('\\') == std::string::npos;
+            std::string path;  // the clients' own rule for a device path
+            bool plain = platform::posix::DriverSocketPath("", ("\\\\.\\" + name).c_str(), &path);
             return plain ? std::string() : "a device name has no '/' or '\\'";
         });
     app.add_option("--config", options->config,

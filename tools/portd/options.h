@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "common/names.h"
+
 namespace portd {
 
 struct Options {
     std::string windir;             // the Windows directory of the system served
-    std::string device = "TarnDev";  // serves \\.\<device> at <windir>/dev/<device>
+    std::string device = NT_DEVICE_NAME;  // serves \\.\<device> at <windir>/dev/<device>
     std::string config;             // chain description; empty: the demo chain
     std::string group;              // who may use the units; empty: the Windows directory's group
     bool verbose = false;
