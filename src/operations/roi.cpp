@@ -5,14 +5,12 @@
 
 #include "addin/kestrel.h"
 #include "addin/trace.h"
+#include "operations/roi.h"
 #include "protocol/dialog.h"
 #include "protocol/selection.h"
 
 namespace {
 
-constexpr std::int32_t ROI_DONE = 1;
-constexpr std::int32_t ROI_REFUSED = -6;
-constexpr std::int32_t ROI_INVALID = -1;
 
 struct Exchange {
     std::int32_t nResult;    // 1 when completed

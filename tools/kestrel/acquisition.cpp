@@ -5,7 +5,7 @@
 
 #include "addin/shared_state.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 
 namespace kestrel_tool {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 
 namespace kestrel_tool {
 namespace {

@@ -24,7 +24,7 @@ struct CommandResult {
 };
 
 struct RoiResult {
-    std::int32_t code = 0;  // kRoiDone, or a failure (reply_text.h)
+    std::int32_t code = 0;  // ROI_DONE, or a failure (reply_text.h)
     std::int32_t localErr = 0;
     std::int32_t status2 = 0;
 };

@@ -10,7 +10,7 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/options.h"
 #include "kestrel/session.h"
 #include "kestrel/utf8_text.h"

@@ -11,7 +11,7 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/time_text.h"

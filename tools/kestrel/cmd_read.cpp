@@ -5,7 +5,7 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_json.h"
 #include "kestrel/export_n42.h"

@@ -4,7 +4,7 @@
 #include "kestrel/arguments.h"
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/spectrum.h"
@@ -30,9 +30,9 @@ int RunRoi(const GlobalOptions&, Session& session, const RoiArgs& args) {
     std::printf("roi %s channels %u to %u: result %d, status %d %d\n", args.clear ? "clear" : "set",
                 start, start + length - 1, result.code, result.localErr,
                 result.status2);
-    if (result.code != kRoiDone) {
+    if (result.code != ROI_DONE) {
         Say(std::string(args.clear ? "clearing" : "setting") + " the ROI failed: " +
-            ResultReason(result.code) + (result.code == kRoiInvalid ? ViewFailure(args.view) : ""));
+            ResultReason(result.code) + (result.code == ROI_INVALID ? ViewFailure(args.view) : ""));
         return kExitFailed;
     }
     // Done means the unit's memory shows it: read the run back.

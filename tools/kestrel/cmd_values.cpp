@@ -8,7 +8,7 @@
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/detector_lock.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/session.h"
 #include "kestrel/time_text.h"

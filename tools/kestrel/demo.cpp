@@ -10,7 +10,7 @@
 #include "kestrel/commands.h"
 #include "kestrel/console.h"
 #include "kestrel/driver_path.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/export_csv.h"
 #include "kestrel/export_n42.h"
 #include "kestrel/plot_png.h"
@@ -84,7 +84,7 @@ int RunDemo(const GlobalOptions& options, const DemoArgs& args) {
     RoiResult roi = addin.SetRoi(kMcb, kDet, kRoiStart, kRoiLength, 0);
     std::printf("ROI                 channels %u to %u: result %d%s\n", kRoiStart,
                 kRoiStart + kRoiLength - 1, roi.code,
-                roi.code == kRoiDone ? "" : (" (" + ResultReason(roi.code) + ")").c_str());
+                roi.code == ROI_DONE ? "" : (" (" + ResultReason(roi.code) + ")").c_str());
 
     Step("Letting it count");
     std::uint32_t channels = addin.DetectorChannels(kMcb, kDet);

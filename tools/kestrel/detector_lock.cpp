@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 
 namespace kestrel_tool {

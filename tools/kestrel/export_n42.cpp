@@ -7,7 +7,7 @@
 
 #include <pugixml.hpp>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/output_file.h"
 #include "kestrel/time_text.h"
 #include "kestrel/utf8_text.h"

@@ -8,7 +8,7 @@
 #include <set>
 #include <thread>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/scratch_dir.h"
 
 namespace kestrel_tool {

@@ -4,7 +4,7 @@
 
 #include "kestrel/cli.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/interrupts.h"
 #include "kestrel/output_file.h"
 

@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/interrupts.h"
 
 namespace kestrel_tool {

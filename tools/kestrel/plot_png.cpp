@@ -14,7 +14,7 @@
 #include <plplot.h>
 
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/output_file.h"
 #include "kestrel/time_text.h"
 #include "kestrel/utf8_text.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 
 namespace kestrel_tool {
 namespace {
@@ -13,13 +13,13 @@ struct ResultText {
     const char* reason;  // null: "result N"
 };
 
-static_assert(kRoiInvalid == LOCALERR_NO_MAILBOX, "an ROI result of -1 is either");
+static_assert(ROI_INVALID == LOCALERR_NO_MAILBOX, "an ROI result of -1 is either");
 constexpr ResultText kResultTexts[] = {
     {kLocalErrAccepted, "accepted", nullptr},
     {LOCALERR_NO_MAILBOX, "no usable mailbox", "the detector or its selection was not usable"},
     {LOCALERR_TIMEOUT, "time-out", "the MCB did not answer in time"},
     {LOCALERR_RETRIES, "retries exhausted", "the exchange failed after its retries"},
-    {kRoiRefused, "refused by the MCB", "the MCB refused the command"},
+    {ROI_REFUSED, "refused by the MCB", "the MCB refused the command"},
 };
 
 const ResultText* Find(std::int32_t code) {

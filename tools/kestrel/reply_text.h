@@ -6,18 +6,13 @@
 #include <string>
 
 #include "kestrel/options.h"
+#include "operations/roi.h"
 #include "protocol/dialog.h"
 
 namespace kestrel_tool {
 
 // A LocalErr of 0: the MCB accepted the command.
 constexpr std::int32_t kLocalErrAccepted = 0;
-// The results of setting or clearing an ROI: done, the detector or its
-// selection not usable, refused by the MCB; or the LocalErr of a failed
-// exchange.
-constexpr std::int32_t kRoiDone = 1;
-constexpr std::int32_t kRoiInvalid = -1;
-constexpr std::int32_t kRoiRefused = -6;
 
 // "MCB 9 detector 2": a detector as every message names it.
 std::string DetectorName(int mcb, int det);

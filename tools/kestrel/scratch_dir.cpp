@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/interrupts.h"
 
 namespace kestrel_tool {

@@ -10,7 +10,7 @@
 #include "kestrel/console.h"
 #include "kestrel/detector_lock.h"
 #include "kestrel/driver_path.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/scratch_dir.h"
 #include "kestrel/sim_service.h"
 #include "kestrel/unit_access.h"

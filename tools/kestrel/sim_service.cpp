@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "kestrel/driver_path.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "portd/service.h"
 #include "sim/chain.h"
 

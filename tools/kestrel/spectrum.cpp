@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/progress.h"
 #include "kestrel/reply_text.h"
 #include "kestrel/views.h"

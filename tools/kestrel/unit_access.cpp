@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "platform/posix/posix_os.h"
 #include "platform/posix/profile.h"
 

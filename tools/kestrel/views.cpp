@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "addin/shared_state.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/reply_text.h"
 
 namespace kestrel_tool {

@@ -14,7 +14,7 @@
 
 #include "common/names.h"
 #include "kestrel/console.h"
-#include "kestrel/exit_codes.h"
+#include "kestrel/tool_error.h"
 #include "kestrel/interrupts.h"
 #include "platform/posix/driver_socket.h"
 #include "platform/posix/driver_wire.h"
