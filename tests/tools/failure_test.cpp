@@ -137,7 +137,8 @@ struct ShellCase {
 };
 
 const ShellCase kShellCases[] = {
-    {"list to a full device", R"("$K" list > /dev/full)", 1, "kestrel: cannot write standard output: No space left on device"},
+    {"help and list to a full device", R"("$K" --help > /dev/full; h=$?; "$P" --help > /dev/full; p=$?; "$K" list > /dev/full; exit $((h * 100 + p * 10 + $?)))",
+     111, "kestrel: cannot write standard output: No space left on device"},
     {"JSON to a full device", R"("$K" read 9 1 --json > /dev/full)", 1, "kestrel: cannot write standard output: No space left on device"},
     {"a write error other than a closed pipe is one", R"("$K" read 9 1 --csv - 1< /dev/null; a=$?; "$K" list 1< /dev/null; exit $((a + $?)))", 2,
      "kestrel: cannot write standard output: Bad file descriptor"},

@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "kestrel/arguments.h"
@@ -211,7 +213,12 @@ int RunCommandLine(int argc, char** argv) {
             Say("Run with --help for the subcommands.");
             return kExitUsage;
         }
-        int code = app.exit(error);
+        // Help and version go out through the watched standard output, so
+        // that a full disk or a closed pipe is reported as for any output.
+        std::ostringstream out, err;
+        int code = app.exit(error, out, err);
+        std::fputs(out.str().c_str(), stdout);
+        std::fputs(err.str().c_str(), Messages());
         return code == 0 ? kExitOk : kExitUsage;
     }
     return Run(*chosen, runner, global);

@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <iostream>
+
 #include "common/exit_codes.h"
 #include "platform/posix/driver_socket.h"
 #include "platform/posix/files.h"
@@ -49,7 +52,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
     } catch (const CLI::ParseError& e) {
         // Help is a success; any other parse error is bad usage, 2, as
         // with the kestrel tool.
-        return app.exit(e) == 0 ? tools::kExitOk : tools::kExitUsage;
+        if (app.exit(e) != 0) return tools::kExitUsage;
+        std::cout.flush();
+        if (std::cout) return tools::kExitOk;
+        std::fprintf(stderr, "kestrel-portd: cannot write standard output; output is missing\n");
+        return tools::kExitFailed;
     }
     if (options->windir.empty()) options->windir = platform::posix::WindowsDirectoryFromEnvironment();
     return -1;
