@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"RunPastTheChannels", {"--sim", "@CHAIN", "read", "9", "1", "--start", "2000", "--count", "49"}, 2, "runs past the 2048 channels"},
         Case{"RoiPastTheChannels", {"--sim", "@CHAIN", "roi", "set", "12", "1", "16380", "5"}, 2, "outside the 16384 channels"},
         Case{"ViewWithoutViews", {"--sim", "@CHAIN", "read", "9", "1", "--view", "1"}, 2, "has no views"},
-        Case{"RoiViewRefused", {"--sim-demo", "roi", "set", "9", "1", "100", "50", "--view", "5"}, 1, "selecting view 5 failed"},
+        Case{"RoiViewRefused", {"--sim-demo", "roi", "set", "9", "1", "100", "50", "--view", "5"}, 1, "the ROI failed: the detector or its selection was not usable; selecting view 5 failed"},
         Case{"ReadViewRefused", {"--sim-demo", "read", "9", "1", "--view", "5"}, 1, "selecting view 5 failed"},
         Case{"WaitSecondsNotANumber", {"--sim", "@CHAIN", "wait", "9", "1", "--seconds", "nan"}, 2, "--seconds must be"},
         Case{"JsonAndCsvOnStdout", {"--sim", "@CHAIN", "read", "9", "1", "--json", "--csv", "-"}, 2, "standard output"},
