@@ -43,6 +43,7 @@ TEST(Slots, EveryOperationAtItsFixedPositionAndTheFieldsInOrder) {
     const std::ptrdiff_t p = sizeof(void*);
     EXPECT_EQ(reinterpret_cast<const char*>(&addin.nFirstMcb) - base, p);
     EXPECT_EQ(reinterpret_cast<const char*>(&addin.dwFixed) - base, p + 8);
+    EXPECT_EQ(addin.dwFixed, 1u);  // the host's to read: nothing in the add-in would notice another value
     EXPECT_EQ(reinterpret_cast<const char*>(&addin.pMcbTable) - base, (p == 4 ? 16 : 24) + p);
     EXPECT_EQ(reinterpret_cast<const char*>(&addin.pnSystemOpenCount) - base, (p == 4 ? 16 : 24) + 2 * p + 16);
     // Through the raw table, as the host calls.
