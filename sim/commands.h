@@ -16,9 +16,9 @@ namespace sim {
 constexpr int kStatusOk = 0;
 constexpr int kStatusUnknownCommand = 1;  // keyword not known to this unit
 constexpr int kStatusBadArgument = 2;     // malformed or out-of-range argument
-constexpr int kStatusNoValue = 3;
+constexpr int kStatusNoValue = 3;         // "SHOW_DATA_APP" of a name never stored
 // Values a detector keeps at most ("SET_DATA_APP" of one more is refused).
-constexpr std::size_t kMaxAppValues = 64;         // "SHOW_DATA_APP" of a name never stored
+constexpr std::size_t kMaxAppValues = 64;
 
 struct Reply {
     std::vector<std::string> texts;  // response texts, posted before the record

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 struct Exchange {
     std::int32_t nResult;    // 1 when completed
     std::int32_t nLocalErr;
