@@ -109,9 +109,8 @@ bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* gro
         return false;
     }
     if (info.st_mode & S_IWOTH) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        *error = windir + " is writable by others (mode " + mode + "): make it 2770 (chmod 2770 " + windir + ")";
+        *error = windir + " is writable by others (mode " + platform::posix::ModeText(info.st_mode) +
+                 "): make it 2770 (chmod 2770 " + windir + ")";
         return false;
     }
     *group = info.st_gid;

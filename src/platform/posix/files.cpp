@@ -41,12 +41,6 @@ constexpr gid_t kNoGroup = static_cast<gid_t>(-1);
 mode_t FileMode(Keeper keeper) { return keeper == Keeper::Group ? 0660 : 0600; }
 mode_t DirectoryMode(Keeper keeper) { return keeper == Keeper::Group ? 02770 : 0750; }
 
-std::string Octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
-
 enum class Use { Read, Keep };
 
 // What is wrong with `info`, found in the directory `dir`, for a file (or
@@ -58,12 +52,12 @@ std::string Trouble(const struct stat& info, const struct stat& dir, Keeper keep
         return directory ? " is not a directory" : " is not a regular file";
     // A second name of some other file (its owner's, or another of ours).
     if (!directory && info.st_nlink != 1) return " has " + std::to_string(info.st_nlink) + " hard links";
-    if (info.st_mode & S_IWOTH) return " is writable by others (mode " + Octal(info.st_mode) + ")";
+    if (info.st_mode & S_IWOTH) return " is writable by others (mode " + ModeText(info.st_mode) + ")";
     if (use == Use::Read) return std::string();
     if (keeper == Keeper::Owner) {
         if (info.st_uid != ::geteuid())
             return " belongs to " + UserName(info.st_uid) + ", not to " + UserName(::geteuid());
-        if (info.st_mode & S_IWGRP) return " is writable by its group (mode " + Octal(info.st_mode) + ")";
+        if (info.st_mode & S_IWGRP) return " is writable by its group (mode " + ModeText(info.st_mode) + ")";
         return std::string();
     }
     // In a directory of the group, every member must be able to use it.
@@ -73,7 +67,7 @@ std::string Trouble(const struct stat& info, const struct stat& dir, Keeper keep
                GroupName(dir.st_gid);
     const mode_t need = directory ? 0070 : 0060;
     if ((info.st_mode & need) != need)
-        return " is mode " + Octal(info.st_mode) + ": group " + GroupName(dir.st_gid) + " cannot use it";
+        return " is mode " + ModeText(info.st_mode) + ": group " + GroupName(dir.st_gid) + " cannot use it";
     return std::string();
 }
 
@@ -230,7 +224,7 @@ UniqueFd OpenSharedDirectory(const std::string& path, std::string* why) {
     struct stat info;
     if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return Refuse(why, path + ": " + std::strerror(errno), errno);
     if (info.st_mode & S_IWOTH)
-        return Refuse(why, path + " is writable by others (mode " + Octal(info.st_mode) + ")", EPERM);
+        return Refuse(why, path + " is writable by others (mode " + ModeText(info.st_mode) + ")", EPERM);
     return dir;
 }
 
@@ -288,7 +282,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, std::string* why)
 std::string TroubleAt(const std::string& path, Keeper keeper, bool reading) {
     struct stat info, dir;
     if (::stat(DirectoryOf(path).c_str(), &dir) != 0) return std::string();
-    if (dir.st_mode & S_IWOTH) return DirectoryOf(path) + " is writable by others (mode " + Octal(dir.st_mode) + ")";
+    if (dir.st_mode & S_IWOTH) return DirectoryOf(path) + " is writable by others (mode " + ModeText(dir.st_mode) + ")";
     if (::lstat(path.c_str(), &info) != 0) return std::string();
     std::string trouble = Trouble(info, dir, keeper, S_ISDIR(info.st_mode), reading ? Use::Read : Use::Keep);
     return trouble.empty() ? trouble : path + trouble;
@@ -348,6 +342,12 @@ std::string WindowsDirectoryFromEnvironment() {
     const char* windir = std::getenv("WINDIR");
     if (windir != nullptr && *windir != '\0') return windir;
     return "/var/lib/hvnacc32";
+}
+
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
 }
 
 std::string PathIn(const std::string& dir, const std::string& name) {

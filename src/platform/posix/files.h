@@ -142,6 +142,9 @@ std::string WindowsDirectoryFromEnvironment();
 // `name` inside `dir`; a name that already holds a '/' is taken as it is.
 std::string PathIn(const std::string& dir, const std::string& name);
 
+// The permission bits of `mode` as chmod takes them: "2770".
+std::string ModeText(mode_t mode);
+
 // "lp", or the number when the group has no name; the same for users.
 std::string GroupName(gid_t group);
 std::string UserName(uid_t user);
