@@ -10,8 +10,6 @@
 // A connection over a limit is closed at once.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -81,7 +79,6 @@ private:
     int stop_;
     ServiceLimits limits_;
     std::map<int, std::unique_ptr<Connection>> connections_;
-    std::map<uid_t, std::size_t> perUser_;
     std::uint64_t accepted_ = 0;
     std::uint64_t requests_ = 0;
     Connection::Clock::time_point nextNote_{};
