@@ -77,6 +77,13 @@ UniqueFd Refuse(std::string* why, const std::string& text, int error) {
     return UniqueFd();
 }
 
+// Refused for the system's reason: errno, taken before anything that
+// builds the message can change it.
+UniqueFd RefuseErrno(std::string* why, const std::string& shown) {
+    const int error = errno;
+    return Refuse(why, shown + ": " + std::strerror(error), error);
+}
+
 // Why `name` in `dir` could not be opened: what is wrong with the entry
 // itself when something is (a link, say), else the system's reason.
 UniqueFd Failed(int dir, const std::string& name, const std::string& shown, Keeper keeper, bool directory,
@@ -95,7 +102,7 @@ UniqueFd Checked(UniqueFd fd, int dir, const std::string& shown, Keeper keeper, 
                  std::string* why) {
     struct stat info, dirInfo;
     if (::fstat(fd.get(), &info) != 0 || ::fstat(dir, &dirInfo) != 0)
-        return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        return RefuseErrno(why, shown);
     std::string trouble = Trouble(info, dirInfo, keeper, directory, use);
     if (!trouble.empty()) return Refuse(why, shown + trouble, EPERM);
     // Opened without waiting in case it was a FIFO; a plain file never waits.
@@ -208,7 +215,7 @@ UniqueFd FindOrMake(int dir, const std::string& name, const std::string& shown, 
         std::string temp;
         found = MakeNew(dir, "." + name + ".new", keeper, directory, &temp);
         if (found.valid() && Publish(dir, temp, name, found.get(), directory)) return found;
-        if (!found.valid() || errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        if (!found.valid() || errno != EEXIST) return RefuseErrno(why, shown);
     }
     return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
 }
@@ -222,7 +229,7 @@ UniqueFd OpenDirectory(const std::string& path) {
 UniqueFd OpenSharedDirectory(const std::string& path, std::string* why) {
     UniqueFd dir = OpenDirectory(path);
     struct stat info;
-    if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return Refuse(why, path + ": " + std::strerror(errno), errno);
+    if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return RefuseErrno(why, path);
     if (info.st_mode & S_IWOTH)
         return Refuse(why, path + " is writable by others (mode " + ModeText(info.st_mode) + ")", EPERM);
     return dir;
@@ -245,7 +252,9 @@ UniqueFd OpenFileAt(int dir, const std::string& name, const std::string& shown, 
 
 UniqueFd CreateTemporaryAt(int dir, const std::string& prefix, std::string* name, std::string* why) {
     UniqueFd file = MakeNew(dir, prefix, Keeper::Group, false, name);
-    return file.valid() ? std::move(file) : Refuse(why, "cannot create " + *name + ": " + std::strerror(errno), errno);
+    if (file.valid()) return file;
+    const int error = errno;
+    return Refuse(why, "cannot create " + *name + ": " + std::strerror(error), error);
 }
 
 UniqueFd OpenForReading(const std::string& path, std::string* why) {
