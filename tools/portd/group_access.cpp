@@ -94,10 +94,11 @@ bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* gro
     UniqueFd dir(at.valid() ? ::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
     struct stat info;
     if (!dir.valid() || ::fstat(dir.get(), &info) != 0) {
+        const int failure = errno;  // the open's, not the look at what is there
         struct stat entry;
         *error = at.valid() && ::fstatat(at.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)
                      ? windir + " is a symbolic link: give the directory itself"
-                     : "cannot open directory " + windir + ": " + std::strerror(errno);
+                     : "cannot open directory " + windir + ": " + std::strerror(failure);
         return false;
     }
     // Whoever owns it, or can write it besides its group, decides what the
