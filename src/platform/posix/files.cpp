@@ -257,22 +257,41 @@ UniqueFd CreateTemporaryAt(int dir, const std::string& prefix, std::string* name
     return Refuse(why, "cannot create " + *name + ": " + std::strerror(error), error);
 }
 
+namespace {
+
+UniqueFd OpenForReadingAt(int dir, const std::string& name, const std::string& shown, std::string* why) {
+    UniqueFd file(OpenAt(dir, name, O_RDONLY | O_NONBLOCK));
+    if (!file.valid()) {
+        if (errno == ENOENT) return Refuse(why, std::string(), ENOENT);
+        return Failed(dir, name, shown, Keeper::Group, false, why);
+    }
+    return Checked(std::move(file), dir, shown, Keeper::Group, false, Use::Read, why);
+}
+
+}  // namespace
+
 UniqueFd OpenForReading(const std::string& path, std::string* why) {
     UniqueFd dir = OpenSharedDirectory(DirectoryOf(path), why);
     if (!dir.valid()) return dir;
-    UniqueFd file(OpenAt(dir.get(), BaseNameOf(path), O_RDONLY | O_NONBLOCK));
-    if (!file.valid()) {
-        if (errno == ENOENT) return Refuse(why, std::string(), ENOENT);
-        return Failed(dir.get(), BaseNameOf(path), path, Keeper::Group, false, why);
-    }
-    return Checked(std::move(file), dir.get(), path, Keeper::Group, false, Use::Read, why);
+    return OpenForReadingAt(dir.get(), BaseNameOf(path), path, why);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* text, std::string* why) {
     text->clear();
-    UniqueFd fd = OpenForReading(path, why);
+    UniqueFd dir = OpenSharedDirectory(DirectoryOf(path), why);
+    if (!dir.valid()) {
+        if (errno == ENOENT) why->clear();  // no directory yet: empty
+        return false;
+    }
+    return ReadWholeFileAt(dir.get(), BaseNameOf(path), path, text, why);
+}
+
+bool ReadWholeFileAt(int dir, const std::string& name, const std::string& shown, std::string* text,
+                     std::string* why) {
+    text->clear();
+    UniqueFd fd = OpenForReadingAt(dir, name, shown, why);
     if (!fd.valid()) {
-        if (errno == ENOENT) why->clear();  // no file (nor directory) yet: empty
+        if (errno == ENOENT) why->clear();  // no file yet: empty
         return false;
     }
     char chunk[4096];
@@ -280,7 +299,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, std::string* why)
         ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR) continue;
-            *why = path + ": " + std::strerror(errno);
+            *why = shown + ": " + std::strerror(errno);
             return false;
         }
         if (got == 0) return true;
