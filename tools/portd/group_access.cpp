@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/posix/files.h"
+#include "portd/service.h"
 
 namespace portd {
 namespace {
@@ -59,8 +60,7 @@ std::vector<gid_t> PeerGroups(int fd, pid_t pid) {
 
 std::string Describe(const Peer& peer) {
     std::string program = FirstLine("/proc/" + std::to_string(peer.cred.pid) + "/comm");
-    return "uid " + std::to_string(peer.cred.uid) + " (" + platform::posix::UserName(peer.cred.uid) + ") pid " +
-           std::to_string(peer.cred.pid) + " (" + (program.empty() ? "?" : program) + ")";
+    return ClientName(peer.cred.uid, peer.cred.pid) + " (" + (program.empty() ? "?" : program) + ")";
 }
 
 }  // namespace

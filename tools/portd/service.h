@@ -10,6 +10,8 @@
 // A connection over a limit is closed at once.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,6 +26,9 @@ class Chain;
 }
 
 namespace portd {
+
+// How the log names a client: "uid 1000 (ann) pid 4242".
+std::string ClientName(uid_t uid, pid_t pid);
 
 struct ServiceLimits {
     // Each kestrel run holds two (its driver handle and its watch), a
