@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/posix/files.h"
+#include "portd/service.h"
 
 namespace portd {
 namespace {
@@ -59,8 +60,7 @@ std::vector<gid_t> PeerGroups(int fd, pid_t pid) {
 
 std::string Describe(const Peer& peer) {
     std::string program = FirstLine("/proc/" + std::to_string(peer.cred.pid) + "/comm");
-    return "uid " + std::to_string(peer.cred.uid) + " (" + platform::posix::UserName(peer.cred.uid) + ") pid " +
-           std::to_string(peer.cred.pid) + " (" + (program.empty() ? "?" : program) + ")";
+    return ClientName(peer.cred.uid, peer.cred.pid) + " (" + (program.empty() ? "?" : program) + ")";
 }
 
 }  // namespace
@@ -94,10 +94,11 @@ bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* gro
     UniqueFd dir(at.valid() ? ::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1);
     struct stat info;
     if (!dir.valid() || ::fstat(dir.get(), &info) != 0) {
+        const int failure = errno;  // the open's, not the look at what is there
         struct stat entry;
         *error = at.valid() && ::fstatat(at.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)
                      ? windir + " is a symbolic link: give the directory itself"
-                     : "cannot open directory " + windir + ": " + std::strerror(errno);
+                     : "cannot open directory " + windir + ": " + std::strerror(failure);
         return false;
     }
     // Whoever owns it, or can write it besides its group, decides what the
@@ -109,9 +110,8 @@ bool PrepareWindowsDirectory(const std::string& windir, gid_t chosen, gid_t* gro
         return false;
     }
     if (info.st_mode & S_IWOTH) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        *error = windir + " is writable by others (mode " + mode + "): make it 2770 (chmod 2770 " + windir + ")";
+        *error = windir + " is writable by others (mode " + platform::posix::ModeText(info.st_mode) +
+                 "): make it 2770 (chmod 2770 " + windir + ")";
         return false;
     }
     *group = info.st_gid;

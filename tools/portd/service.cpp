@@ -26,11 +26,11 @@ bool PeerHungUp(int fd) {
     return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
-std::string Who(uid_t uid, pid_t pid) {
+}  // namespace
+
+std::string ClientName(uid_t uid, pid_t pid) {
     return "uid " + std::to_string(uid) + " (" + platform::posix::UserName(uid) + ") pid " + std::to_string(pid);
 }
-
-}  // namespace
 
 Service::Service(sim::Chain& chain, int listener, int stop, ServiceLimits limits)
     : chain_(chain), listener_(listener), stop_(stop), limits_(limits) {}
@@ -112,16 +112,16 @@ void Service::Accept() {
             ::close(fd);
             continue;
         }
-        std::size_t& held = perUser_[peer.uid];
+        const std::size_t held = static_cast<std::size_t>(
+            std::count_if(connections_.begin(), connections_.end(),
+                          [&peer](const auto& entry) { return entry.second->uid() == peer.uid; }));
         if (held >= limits_.perUser || connections_.size() >= limits_.total) {
-            Note("refused " + Who(peer.uid, peer.pid) + ": " +
+            Note("refused " + ClientName(peer.uid, peer.pid) + ": " +
                  (held >= limits_.perUser ? "it holds " + std::to_string(held) + " connections, the most one user may"
                                           : std::to_string(connections_.size()) + " connections are open, the most there may be"));
-            if (held == 0) perUser_.erase(peer.uid);
             ::close(fd);
             continue;
         }
-        ++held;
         std::uint64_t serial = ++accepted_;
         Connection* connection = new Connection(chain_, peer.uid);
         connections_[fd].reset(connection);
@@ -167,12 +167,7 @@ bool Service::Flush(int fd, Connection& connection) {
 
 void Service::Close(int fd) {
     ::close(fd);
-    auto found = connections_.find(fd);
-    if (found != connections_.end()) {
-        auto held = perUser_.find(found->second->uid());
-        if (held != perUser_.end() && --held->second == 0) perUser_.erase(held);
-        connections_.erase(found);
-    }
+    connections_.erase(fd);
     if (onConnections) onConnections(connections_.size());
 }
 

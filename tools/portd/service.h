@@ -27,6 +27,9 @@ class Chain;
 
 namespace portd {
 
+// How the log names a client: "uid 1000 (ann) pid 4242".
+std::string ClientName(uid_t uid, pid_t pid);
+
 struct ServiceLimits {
     // Each kestrel run holds two (its driver handle and its watch), a
     // program that keeps the add-in loaded one.
@@ -81,7 +84,6 @@ private:
     int stop_;
     ServiceLimits limits_;
     std::map<int, std::unique_ptr<Connection>> connections_;
-    std::map<uid_t, std::size_t> perUser_;
     std::uint64_t accepted_ = 0;
     std::uint64_t requests_ = 0;
     Connection::Clock::time_point nextNote_{};

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -134,9 +133,7 @@ bool DriverPeerTrusted(int fd, const std::string& windir, std::string* why) {
         trouble = devPath + " belongs to " + UserName(dev.st_uid) + ", not to " +
                   (dir.st_uid == 0 ? "root" : "root or to " + UserName(dir.st_uid)) + ", who owns " + windir;
     } else if ((dev.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(dev.st_mode & 07777));
-        trouble = devPath + " can be written by others than its owner (mode " + std::string(mode) + ")";
+        trouble = devPath + " can be written by others than its owner (mode " + ModeText(dev.st_mode) + ")";
     } else if (peer.uid != 0 && peer.uid != dev.st_uid) {
         trouble = "it is served by " + UserName(peer.uid) + " (process " + std::to_string(peer.pid) + "), not by " +
                   UserName(dev.st_uid) + " or root";

@@ -41,12 +41,6 @@ constexpr gid_t kNoGroup = static_cast<gid_t>(-1);
 mode_t FileMode(Keeper keeper) { return keeper == Keeper::Group ? 0660 : 0600; }
 mode_t DirectoryMode(Keeper keeper) { return keeper == Keeper::Group ? 02770 : 0750; }
 
-std::string Octal(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
-
 enum class Use { Read, Keep };
 
 // What is wrong with `info`, found in the directory `dir`, for a file (or
@@ -58,12 +52,12 @@ std::string Trouble(const struct stat& info, const struct stat& dir, Keeper keep
         return directory ? " is not a directory" : " is not a regular file";
     // A second name of some other file (its owner's, or another of ours).
     if (!directory && info.st_nlink != 1) return " has " + std::to_string(info.st_nlink) + " hard links";
-    if (info.st_mode & S_IWOTH) return " is writable by others (mode " + Octal(info.st_mode) + ")";
+    if (info.st_mode & S_IWOTH) return " is writable by others (mode " + ModeText(info.st_mode) + ")";
     if (use == Use::Read) return std::string();
     if (keeper == Keeper::Owner) {
         if (info.st_uid != ::geteuid())
             return " belongs to " + UserName(info.st_uid) + ", not to " + UserName(::geteuid());
-        if (info.st_mode & S_IWGRP) return " is writable by its group (mode " + Octal(info.st_mode) + ")";
+        if (info.st_mode & S_IWGRP) return " is writable by its group (mode " + ModeText(info.st_mode) + ")";
         return std::string();
     }
     // In a directory of the group, every member must be able to use it.
@@ -73,7 +67,7 @@ std::string Trouble(const struct stat& info, const struct stat& dir, Keeper keep
                GroupName(dir.st_gid);
     const mode_t need = directory ? 0070 : 0060;
     if ((info.st_mode & need) != need)
-        return " is mode " + Octal(info.st_mode) + ": group " + GroupName(dir.st_gid) + " cannot use it";
+        return " is mode " + ModeText(info.st_mode) + ": group " + GroupName(dir.st_gid) + " cannot use it";
     return std::string();
 }
 
@@ -81,6 +75,13 @@ UniqueFd Refuse(std::string* why, const std::string& text, int error) {
     if (why != nullptr) *why = text;
     errno = error;
     return UniqueFd();
+}
+
+// Refused for the system's reason: errno, taken before anything that
+// builds the message can change it.
+UniqueFd RefuseErrno(std::string* why, const std::string& shown) {
+    const int error = errno;
+    return Refuse(why, shown + ": " + std::strerror(error), error);
 }
 
 // Why `name` in `dir` could not be opened: what is wrong with the entry
@@ -101,7 +102,7 @@ UniqueFd Checked(UniqueFd fd, int dir, const std::string& shown, Keeper keeper, 
                  std::string* why) {
     struct stat info, dirInfo;
     if (::fstat(fd.get(), &info) != 0 || ::fstat(dir, &dirInfo) != 0)
-        return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        return RefuseErrno(why, shown);
     std::string trouble = Trouble(info, dirInfo, keeper, directory, use);
     if (!trouble.empty()) return Refuse(why, shown + trouble, EPERM);
     // Opened without waiting in case it was a FIFO; a plain file never waits.
@@ -214,7 +215,7 @@ UniqueFd FindOrMake(int dir, const std::string& name, const std::string& shown, 
         std::string temp;
         found = MakeNew(dir, "." + name + ".new", keeper, directory, &temp);
         if (found.valid() && Publish(dir, temp, name, found.get(), directory)) return found;
-        if (!found.valid() || errno != EEXIST) return Refuse(why, shown + ": " + std::strerror(errno), errno);
+        if (!found.valid() || errno != EEXIST) return RefuseErrno(why, shown);
     }
     return Refuse(why, shown + ": removed as fast as it is made", EAGAIN);
 }
@@ -228,9 +229,9 @@ UniqueFd OpenDirectory(const std::string& path) {
 UniqueFd OpenSharedDirectory(const std::string& path, std::string* why) {
     UniqueFd dir = OpenDirectory(path);
     struct stat info;
-    if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return Refuse(why, path + ": " + std::strerror(errno), errno);
+    if (!dir.valid() || ::fstat(dir.get(), &info) != 0) return RefuseErrno(why, path);
     if (info.st_mode & S_IWOTH)
-        return Refuse(why, path + " is writable by others (mode " + Octal(info.st_mode) + ")", EPERM);
+        return Refuse(why, path + " is writable by others (mode " + ModeText(info.st_mode) + ")", EPERM);
     return dir;
 }
 
@@ -251,25 +252,46 @@ UniqueFd OpenFileAt(int dir, const std::string& name, const std::string& shown, 
 
 UniqueFd CreateTemporaryAt(int dir, const std::string& prefix, std::string* name, std::string* why) {
     UniqueFd file = MakeNew(dir, prefix, Keeper::Group, false, name);
-    return file.valid() ? std::move(file) : Refuse(why, "cannot create " + *name + ": " + std::strerror(errno), errno);
+    if (file.valid()) return file;
+    const int error = errno;
+    return Refuse(why, "cannot create " + *name + ": " + std::strerror(error), error);
 }
+
+namespace {
+
+UniqueFd OpenForReadingAt(int dir, const std::string& name, const std::string& shown, std::string* why) {
+    UniqueFd file(OpenAt(dir, name, O_RDONLY | O_NONBLOCK));
+    if (!file.valid()) {
+        if (errno == ENOENT) return Refuse(why, std::string(), ENOENT);
+        return Failed(dir, name, shown, Keeper::Group, false, why);
+    }
+    return Checked(std::move(file), dir, shown, Keeper::Group, false, Use::Read, why);
+}
+
+}  // namespace
 
 UniqueFd OpenForReading(const std::string& path, std::string* why) {
     UniqueFd dir = OpenSharedDirectory(DirectoryOf(path), why);
     if (!dir.valid()) return dir;
-    UniqueFd file(OpenAt(dir.get(), BaseNameOf(path), O_RDONLY | O_NONBLOCK));
-    if (!file.valid()) {
-        if (errno == ENOENT) return Refuse(why, std::string(), ENOENT);
-        return Failed(dir.get(), BaseNameOf(path), path, Keeper::Group, false, why);
-    }
-    return Checked(std::move(file), dir.get(), path, Keeper::Group, false, Use::Read, why);
+    return OpenForReadingAt(dir.get(), BaseNameOf(path), path, why);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* text, std::string* why) {
     text->clear();
-    UniqueFd fd = OpenForReading(path, why);
+    UniqueFd dir = OpenSharedDirectory(DirectoryOf(path), why);
+    if (!dir.valid()) {
+        if (errno == ENOENT) why->clear();  // no directory yet: empty
+        return false;
+    }
+    return ReadWholeFileAt(dir.get(), BaseNameOf(path), path, text, why);
+}
+
+bool ReadWholeFileAt(int dir, const std::string& name, const std::string& shown, std::string* text,
+                     std::string* why) {
+    text->clear();
+    UniqueFd fd = OpenForReadingAt(dir, name, shown, why);
     if (!fd.valid()) {
-        if (errno == ENOENT) why->clear();  // no file (nor directory) yet: empty
+        if (errno == ENOENT) why->clear();  // no file yet: empty
         return false;
     }
     char chunk[4096];
@@ -277,7 +299,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, std::string* why)
         ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR) continue;
-            *why = path + ": " + std::strerror(errno);
+            *why = shown + ": " + std::strerror(errno);
             return false;
         }
         if (got == 0) return true;
@@ -288,7 +310,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, std::string* why)
 std::string TroubleAt(const std::string& path, Keeper keeper, bool reading) {
     struct stat info, dir;
     if (::stat(DirectoryOf(path).c_str(), &dir) != 0) return std::string();
-    if (dir.st_mode & S_IWOTH) return DirectoryOf(path) + " is writable by others (mode " + Octal(dir.st_mode) + ")";
+    if (dir.st_mode & S_IWOTH) return DirectoryOf(path) + " is writable by others (mode " + ModeText(dir.st_mode) + ")";
     if (::lstat(path.c_str(), &info) != 0) return std::string();
     std::string trouble = Trouble(info, dir, keeper, S_ISDIR(info.st_mode), reading ? Use::Read : Use::Keep);
     return trouble.empty() ? trouble : path + trouble;
@@ -348,6 +370,12 @@ std::string WindowsDirectoryFromEnvironment() {
     const char* windir = std::getenv("WINDIR");
     if (windir != nullptr && *windir != '\0') return windir;
     return "/var/lib/hvnacc32";
+}
+
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
 }
 
 std::string PathIn(const std::string& dir, const std::string& name) {

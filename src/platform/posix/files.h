@@ -93,6 +93,10 @@ UniqueFd OpenForReading(const std::string& path, std::string* why);
 // The whole of such a file; false when it cannot be read: *why says why,
 // or is empty (errno ENOENT) when the file or its directory is missing.
 bool ReadWholeFile(const std::string& path, std::string* text, std::string* why);
+// The same for the file `name` in the directory `dir`, already open and
+// checked, `shown` naming it in messages.
+bool ReadWholeFileAt(int dir, const std::string& name, const std::string& shown, std::string* text,
+                     std::string* why);
 
 // What is wrong with the entry at `path` (not followed) for a file or
 // directory of that keeper in its directory, to keep or only to read;
@@ -141,6 +145,9 @@ bool MakeDirectories(const std::string& path, mode_t mode = 02770);
 std::string WindowsDirectoryFromEnvironment();
 // `name` inside `dir`; a name that already holds a '/' is taken as it is.
 std::string PathIn(const std::string& dir, const std::string& name);
+
+// The permission bits of `mode` as chmod takes them: "2770".
+std::string ModeText(mode_t mode);
 
 // "lp", or the number when the group has no name; the same for users.
 std::string GroupName(gid_t group);

@@ -137,7 +137,7 @@ bool WriteProfile(const std::string& path, const char* section, const char* key,
     // What is there is read first; a file that cannot be read is not
     // replaced, so nothing stored in it is lost.
     std::string text;
-    bool exists = ReadWholeFile(path, &text, why);
+    bool exists = ReadWholeFileAt(dir.get(), name, path, &text, why);
     if (!exists && errno != ENOENT) return false;
     Step("read");
     IniText ini(text);

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -25,19 +26,30 @@ Slot g_slots[kSlots];
 struct sigaction g_previous;
 std::once_flag g_installed;
 
-void OnSigbus(int signal, siginfo_t* info, void* context) {
-    // Only a fault has an address (a SIGBUS sent with kill has none).
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+// Puts zero pages over the guarded mapping that holds `address` and marks
+// it faulted; false when none holds it (or the pages cannot be had).
+bool ZeroMappingAt(std::uintptr_t address) {
     for (Slot& slot : g_slots) {
         const std::uintptr_t base = slot.base.load();
         const std::size_t length = slot.length.load();
-        if (info->si_code <= 0 || base == 0 || address - base >= length) continue;
+        if (base == 0 || address - base >= length) continue;
         if (::mmap(reinterpret_cast<void*>(base), length, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
-            break;
+            return false;
         slot.faulted.store(true);
-        return;
+        return true;
     }
+    return false;
+}
+
+void OnSigbus(int signal, siginfo_t* info, void* context) {
+    // The interrupted code may be about to read errno, which a failed mmap
+    // here would change.
+    const int savedErrno = errno;
+    // Only a fault has an address (a SIGBUS sent with kill has none).
+    const bool zeroed = info->si_code > 0 && ZeroMappingAt(reinterpret_cast<std::uintptr_t>(info->si_addr));
+    errno = savedErrno;
+    if (zeroed) return;
     if ((g_previous.sa_flags & SA_SIGINFO) != 0) {
         g_previous.sa_sigaction(signal, info, context);
         return;
